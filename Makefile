@@ -1,0 +1,49 @@
+# The two commands of the README, and a few more for developers.
+#   make run       install what is missing, build, run the viewer on the bundled level
+#   make test      install what is missing, build, run every test
+#   make sanitize  the tests under AddressSanitizer and UndefinedBehaviorSanitizer
+#   make fuzz      build the fuzz targets with clang and run each for FUZZ_SECONDS
+#   make bench     micro-benchmarks and the maze compile table
+#   make format    reformat every source file with clang-format
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+JOBS       ?= $(shell nproc)
+
+.PHONY: all deps build run test sanitize fuzz bench format soak
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-viewer.sh $(BUILD)
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBSPPVS_SANITIZE=ON \
+		-DBSPPVS_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) \
+		-LE no-sanitize
+
+fuzz: deps
+	@CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DBSPPVS_FUZZ=ON -DBSPPVS_VIEWER=OFF -DBSPPVS_TESTS=OFF -DBSPPVS_BENCH=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@scripts/run-fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+bench: build
+	@scripts/run-bench.sh $(BUILD)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

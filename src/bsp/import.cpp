@@ -1,0 +1,116 @@
+// Turns the model's four-cornered faces into flat convex polygons: coincident corners are
+// welded, faces with fewer than three distinct corners or no area are dropped, flat faces
+// are kept whole and non-flat quads are cut into two triangles. Linear in the face count.
+
+#include <array>
+
+#include "bsp/bsp_compiler.h"
+#include "geometry/tolerances.h"
+#include "model/ply_model.h"
+
+namespace bsppvs {
+
+namespace {
+
+float Squared(float v) {
+    return v * v;
+}
+
+bool SameWithinTolerance(Vector3 p, Vector3 q) {
+    return Squared(p.x - q.x) < WELD_EPSILON_SQ && Squared(p.y - q.y) < WELD_EPSILON_SQ &&
+           Squared(p.z - q.z) < WELD_EPSILON_SQ;
+}
+
+bool HasArea(const Winding& ring) {
+    return ComputeNormal(ring) != ORIGIN;
+}
+
+// Of a group of coincident corners the last one survives, in its place: (A, B, A, C)
+// welds to (B, A, C). Returns false when a corner names no position; such a face is
+// skipped (the model reader already rejects these files).
+bool WeldCorners(const PlyModel& model, const PlyFace& face, Winding& welded) {
+    std::array<Vector3, 4> corner;
+    for (int i = 0; i < 4; ++i) {
+        const int32_t index = face.positionIndex[i];
+        if (index < 0 || static_cast<size_t>(index) >= model.positions.size()) {
+            return false;
+        }
+        corner[i] = model.positions[index];
+    }
+    for (int i = 0; i < 4; ++i) {
+        bool dropped = false;
+        for (int j = i + 1; j < 4 && i < 3; ++j) {
+            if (SameWithinTolerance(corner[i], corner[j])) {
+                dropped = true;
+                break;
+            }
+        }
+        if (!dropped) {
+            welded.push_back(corner[i]);
+        }
+    }
+    return true;
+}
+
+bool IsFlat(const Winding& all, const Winding& firstThree) {
+    const Vector3 a = ComputeNormal(all);
+    const Vector3 b = ComputeNormal(firstThree);
+    // A zero normal means the corners have no area; such a quad is never flat, so it is
+    // cut and its area-less triangles dropped.
+    if (a == ORIGIN || b == ORIGIN) {
+        return false;
+    }
+    return Squared(a.x - b.x) < WELD_EPSILON_SQ && Squared(a.y - b.y) < WELD_EPSILON_SQ &&
+           Squared(a.z - b.z) < WELD_EPSILON_SQ;
+}
+
+void AppendPoly(BuildPolyList& list, Winding&& ring) {
+    BuildPoly& poly = list.emplace_back();
+    poly.SetPoints(std::move(ring));
+}
+
+// A non-flat quad is cut along the diagonal c1-c3, giving (c0, c1, c3) then (c1, c2, c3).
+// That is the cut a plane-side test at c0 gives when it is evaluated exactly (c0 lies on
+// the quad's own plane), and it is stable across machines. Only when that cut would leave
+// a triangle without area while the other diagonal, c0-c2, gives two proper triangles
+// ((c0, c1, c2) then (c0, c2, c3)) is the other diagonal taken. Triangles without area
+// are dropped.
+void AppendCutQuad(BuildPolyList& list, const Winding& c) {
+    Winding cut1[2] = {{c[0], c[1], c[3]}, {c[1], c[2], c[3]}};
+    Winding cut2[2] = {{c[0], c[1], c[2]}, {c[0], c[2], c[3]}};
+    const bool cut1Proper = HasArea(cut1[0]) && HasArea(cut1[1]);
+    const bool cut2Proper = HasArea(cut2[0]) && HasArea(cut2[1]);
+    Winding* chosen = (!cut1Proper && cut2Proper) ? cut2 : cut1;
+    for (int t = 0; t < 2; ++t) {
+        if (HasArea(chosen[t])) {
+            AppendPoly(list, std::move(chosen[t]));
+        }
+    }
+}
+
+}  // namespace
+
+void BspCompiler::ImportPolys(const PlyModel& model) {
+    for (const PlyFace& face : model.faces) {
+        Winding welded;
+        welded.reserve(4);
+        if (!WeldCorners(model, face, welded) || welded.size() < 3) {
+            continue;
+        }
+        if (welded.size() == 3) {
+            // Three collinear corners have no area: the face is dropped.
+            if (HasArea(welded)) {
+                AppendPoly(buildPolys, std::move(welded));
+            }
+            continue;
+        }
+        const Winding firstThree(welded.begin(), welded.begin() + 3);
+        if (IsFlat(welded, firstThree)) {
+            AppendPoly(buildPolys, std::move(welded));
+        } else {
+            AppendCutQuad(buildPolys, welded);
+        }
+    }
+}
+
+}  // namespace bsppvs

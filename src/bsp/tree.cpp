@@ -1,0 +1,270 @@
+// Tree construction. Each node takes as splitter the unused polygon of its list whose plane
+// best balances the others (score |front - back| + 8 * spanning, ties to the list head),
+// sends the rest to a front and a back list, and goes on with the front list, then the
+// back one. Nodes and leaves are numbered in that pre-order. The literal splitter search is
+// quadratic in the list length per node; the default search counts each distinct plane
+// once, which gives the same choice.
+
+#include <cassert>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+
+#include "bsp/bsp_compiler.h"
+#include "geometry/tolerances.h"
+
+namespace bsppvs {
+
+namespace {
+
+constexpr int32_t INITIAL_BEST_SCORE = INT32_MAX;
+constexpr int32_t SPANNING_WEIGHT = 8;
+
+struct SideCounts {
+    int32_t front = 0;
+    int32_t back = 0;
+    int32_t spanning = 0;
+
+    void Count(PolySide side, int32_t delta) {
+        switch (side) {
+            case FRONT:
+            case COPLANAR_SAME:
+                front += delta;
+                break;
+            case BACK:
+            case COPLANAR_OPPOSITE:
+                back += delta;
+                break;
+            case SPANNING:
+                spanning += delta;
+                break;
+        }
+    }
+};
+
+// Planes compare by their bits: equal bits give equal classifications of every polygon.
+struct PlaneKey {
+    uint32_t bits[4];
+    friend bool operator==(const PlaneKey&, const PlaneKey&) = default;
+};
+
+PlaneKey KeyOf(const Plane& plane) {
+    PlaneKey key;
+    const float values[4] = {plane.a, plane.b, plane.c, plane.d};
+    for (int i = 0; i < 4; ++i) {
+        std::memcpy(&key.bits[i], &values[i], sizeof(float));
+    }
+    return key;
+}
+
+struct PlaneKeyHash {
+    size_t operator()(const PlaneKey& key) const {
+        uint64_t h = 1469598103934665603ull;
+        for (uint32_t b : key.bits) {
+            h = (h ^ b) * 1099511628211ull;
+        }
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+};
+
+void FoldCorners(MinMax& mm, const BuildPolyList& list) {
+    for (const BuildPoly& poly : list) {
+        mm.Fold(poly.points);
+    }
+}
+
+}  // namespace
+
+int32_t BspCompiler::SplitterScore(int32_t front, int32_t back, int32_t spanning) {
+    return std::abs(front - back) + SPANNING_WEIGHT * spanning;
+}
+
+bool BspCompiler::AllUsedAsSplitters(const BuildPolyList& list) {
+    for (const BuildPoly& poly : list) {
+        if (poly.usedAsSplitter == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+BuildPolyList::iterator BspCompiler::ChooseSplitterLiteral(BuildPolyList& list) {
+    int32_t bestScore = INITIAL_BEST_SCORE;
+    auto best = list.end();
+    for (auto candidate = list.begin(); candidate != list.end(); ++candidate) {
+        if (candidate->usedAsSplitter != 0) {
+            continue;
+        }
+        const Plane plane = candidate->GetPlane();
+        SideCounts counts;
+        for (auto other = list.begin(); other != list.end(); ++other) {
+            if (other != candidate) {
+                counts.Count(ClassifyPoly(plane, *other), 1);
+            }
+        }
+        const int32_t score = SplitterScore(counts.front, counts.back, counts.spanning);
+        if (score < bestScore) {
+            bestScore = score;
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+// A candidate's counts depend only on its plane and on the list: classify the whole list
+// once per distinct plane, then take each candidate's own classification back out.
+BuildPolyList::iterator BspCompiler::ChooseSplitterByPlane(BuildPolyList& list) {
+    std::unordered_map<PlaneKey, SideCounts, PlaneKeyHash> countsByPlane;
+    for (BuildPoly& candidate : list) {
+        if (candidate.usedAsSplitter != 0) {
+            continue;
+        }
+        const Plane plane = candidate.GetPlane();
+        auto [entry, inserted] = countsByPlane.try_emplace(KeyOf(plane));
+        if (inserted) {
+            for (BuildPoly& other : list) {
+                entry->second.Count(ClassifyPoly(plane, other), 1);
+            }
+        }
+    }
+    int32_t bestScore = INITIAL_BEST_SCORE;
+    auto best = list.end();
+    for (auto candidate = list.begin(); candidate != list.end(); ++candidate) {
+        if (candidate->usedAsSplitter != 0) {
+            continue;
+        }
+        const Plane plane = candidate->GetPlane();
+        SideCounts counts = countsByPlane.at(KeyOf(plane));
+        counts.Count(ClassifyPoly(plane, *candidate), -1);
+        const int32_t score = SplitterScore(counts.front, counts.back, counts.spanning);
+        if (score < bestScore) {
+            bestScore = score;
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+BuildPoly BspCompiler::ChooseSplitter(BuildPolyList& list) {
+    const auto best = literal ? ChooseSplitterLiteral(list) : ChooseSplitterByPlane(list);
+    assert(best != list.end() && "a node's list always holds an unused polygon");
+    BuildPoly splitter = std::move(*best);
+    list.erase(best);
+    splitter.usedAsSplitter = 1;
+    return splitter;
+}
+
+Bounds BspCompiler::NodeBounds(int32_t nodeIndex, const BuildPolyList& front,
+                               const BuildPolyList& back) {
+    MinMax frontOnly;
+    FoldCorners(frontOnly, front);
+    const Bounds leafBounds = Bounds::FromMinMax(frontOnly);
+    // The node's box is the front box grown by the back corners, starting again from the
+    // front box's centre and half-extent (with their rounding), even when back is empty.
+    MinMax grown = leafBounds.ToMinMax();
+    FoldCorners(grown, back);
+    nodes[nodeIndex].bounds = Bounds::FromMinMax(grown);
+    return leafBounds;
+}
+
+void BspCompiler::MakeLeaf(BuildPolyList& front, const Bounds& leafBounds, int32_t nodeIndex) {
+    nodes[nodeIndex].frontIsLeaf = 1;
+    nodes[nodeIndex].front = static_cast<int32_t>(leaves.size());
+    BspLeaf& leaf = leaves.emplace_back();
+    leaf.firstPoly = static_cast<int32_t>(polys.size());
+    leaf.endPoly = leaf.firstPoly + static_cast<int32_t>(front.size());
+    leaf.bounds = leafBounds;
+    for (BuildPoly& poly : front) {
+        polys.push_back(std::move(static_cast<Poly&>(poly)));
+    }
+    front.clear();
+}
+
+namespace {
+
+// Sends every polygon of list to front or back of the splitter's plane, in list order,
+// splitting the spanning ones; the pieces keep their origin's usedAsSplitter.
+void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, BuildPolyList& back) {
+    while (!list.empty()) {
+        auto first = list.begin();
+        switch (ClassifyPoly(plane, *first)) {
+            case COPLANAR_SAME:
+            case FRONT:
+                front.splice(front.end(), list, first);
+                break;
+            case COPLANAR_OPPOSITE:
+            case BACK:
+                back.splice(back.end(), list, first);
+                break;
+            case SPANNING: {
+                BuildPoly frontPiece;
+                BuildPoly backPiece;
+                first->Split(plane, frontPiece, backPiece, POLY_CLASSIFY_EPSILON);
+                frontPiece.usedAsSplitter = first->usedAsSplitter;
+                backPiece.usedAsSplitter = first->usedAsSplitter;
+                front.push_back(std::move(frontPiece));
+                back.push_back(std::move(backPiece));
+                list.erase(first);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+// Builds the subtree whose root becomes node nodeIndex (the current size of nodes). The
+// subtrees waiting for their turn are kept on an explicit stack rather than the call stack,
+// so a tree thousands of nodes deep cannot overflow it; the numbering is the recursive
+// pre-order, front subtree before back subtree.
+bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIndex) {
+    assert(nodeIndex == static_cast<int32_t>(nodes.size()));
+    struct Pending {
+        BuildPolyList polys;
+        int32_t parent;
+        bool isBack;
+    };
+    std::vector<Pending> stack;
+    stack.push_back({std::move(list), -1, false});
+    list.clear();
+    while (!stack.empty()) {
+        Pending item = std::move(stack.back());
+        stack.pop_back();
+        const auto k = static_cast<int32_t>(nodes.size());
+        if (item.parent >= 0) {
+            (item.isBack ? nodes[item.parent].back : nodes[item.parent].front) = k;
+        }
+        nodes.emplace_back();
+        BuildPolyList front;
+        BuildPolyList back;
+        front.push_back(ChooseSplitter(item.polys));
+        nodes[k].plane = front.front().GetPlane();
+        Partition(item.polys, nodes[k].plane, front, back);
+        const Bounds leafBounds = NodeBounds(k, front, back);
+        const bool frontIsLeaf = AllUsedAsSplitters(front);
+        if (frontIsLeaf) {
+            MakeLeaf(front, leafBounds, k);
+        }
+        // A back list of used polygons only is solid space: dropped with its polygons.
+        if (!back.empty() && !AllUsedAsSplitters(back)) {
+            stack.push_back({std::move(back), k, true});
+        }
+        if (!frontIsLeaf) {
+            stack.push_back({std::move(front), k, false});
+        }
+    }
+    return true;
+}
+
+bool BspCompiler::BuildTree() {
+    // A level without usable polygons gives an empty tree: no nodes and no leaves. Point
+    // location then answers -1 and portal building finds nothing.
+    if (buildPolys.empty()) {
+        return true;
+    }
+    return BuildNode(buildPolys, static_cast<int32_t>(nodes.size()));
+}
+
+}  // namespace bsppvs

@@ -1,0 +1,125 @@
+#include "geometry/polygon.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "geometry/segment.h"
+#include "geometry/tolerances.h"
+
+namespace bsppvs {
+
+Vector3 ComputeNormal(const Winding& ring) {
+    Vector3 sum = ORIGIN;
+    const size_t n = ring.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Vector3& vi = ring[i];
+        const Vector3& vj = ring[i + 1 < n ? i + 1 : 0];
+        sum.x += (vi.y - vj.y) * (vi.z + vj.z);
+        sum.y += (vi.z - vj.z) * (vi.x + vj.x);
+        sum.z += (vi.x - vj.x) * (vi.y + vj.y);
+    }
+    const float lengthSq = sum.x * sum.x + sum.y * sum.y + sum.z * sum.z;
+    const float scale = 1.0f / std::sqrt(lengthSq);
+    const Vector3 normal = Scale(sum, scale);
+    if (!(lengthSq > 0.0f) || !IsFinite(normal)) {
+        return ORIGIN;
+    }
+    return normal;
+}
+
+Plane ComputePlane(const Winding& ring) {
+    const Vector3 normal = ComputeNormal(ring);
+    const float d = ring.empty() ? 0.0f : Dot(normal, ring.front());
+    return Plane(normal, d);
+}
+
+void Poly::RebuildFan() {
+    triangleIndices.clear();
+    const auto n = static_cast<int32_t>(points.size());
+    if (n >= 3) {
+        triangleIndices.reserve(3 * static_cast<size_t>(n - 2));
+    }
+    for (int32_t i = 2; i < n; ++i) {
+        triangleIndices.push_back(0);
+        triangleIndices.push_back(i - 1);
+        triangleIndices.push_back(i);
+    }
+}
+
+void Poly::SetPoints(const Winding& ring) {
+    planeValid = 0;
+    if (&ring != &points) {
+        points = ring;
+    }
+    RebuildFan();
+}
+
+void Poly::SetPoints(Winding&& ring) {
+    planeValid = 0;
+    if (&ring != &points) {
+        points = std::move(ring);
+    }
+    RebuildFan();
+}
+
+void Poly::SetReversed(const Poly& other) {
+    Winding reversed(other.points.rbegin(), other.points.rend());
+    SetPoints(std::move(reversed));
+}
+
+const Plane& Poly::GetPlane() {
+    if (planeValid == 0) {
+        plane = ComputePlane(points);
+        planeValid = 1;
+    }
+    return plane;
+}
+
+bool Poly::Split(const Plane& plane, Poly& front, Poly& back, float tol) const {
+    Winding frontRing;
+    Winding backRing;
+    int nf = 0;
+    int nb = 0;
+    const size_t n = points.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Vector3& vi = points[i];
+        const Vector3& vj = points[i + 1 < n ? i + 1 : 0];
+        const Side si = plane.ClassifyPoint(vi, tol);
+        const Side sj = plane.ClassifyPoint(vj, tol);
+        // The crossing is always parametrised from the current vertex to the next, with
+        // the fixed parallel tolerance, whatever the split's own tolerance.
+        const auto crossing = [&]() {
+            const float t = IntersectSegment(plane, {vi, vj}, EPSILON).value_or(0.0f);
+            return Add(Scale(Subtract(vj, vi), t), vi);
+        };
+        if (si == SIDE_FRONT) {
+            frontRing.push_back(vi);
+            ++nf;
+            if (sj == SIDE_BACK) {
+                const Vector3 p = crossing();
+                frontRing.push_back(p);
+                backRing.push_back(p);
+            }
+        } else if (si == SIDE_BACK) {
+            backRing.push_back(vi);
+            ++nb;
+            if (sj == SIDE_FRONT) {
+                const Vector3 p = crossing();
+                frontRing.push_back(p);
+                backRing.push_back(p);
+            }
+        } else {
+            frontRing.push_back(vi);
+            backRing.push_back(vi);
+        }
+    }
+    if (nf > 0) {
+        front.SetPoints(std::move(frontRing));
+    }
+    if (nb > 0) {
+        back.SetPoints(std::move(backRing));
+    }
+    return nf > 0 && nb > 0;
+}
+
+}  // namespace bsppvs

@@ -1,0 +1,32 @@
+#pragma once
+
+// Every tolerance of the compiler, named for what it measures.
+//
+// Ordering that must hold: POINT_EPSILON (point on a plane) is ten times smaller than
+// POLY_CLASSIFY_EPSILON (polygon against a plane). A polygon only counts as spanning when
+// some corner lies beyond the coarse tolerance on each side, so a split at the fine
+// tolerance always yields two non-empty pieces.
+
+namespace bsppvs {
+
+// Signed point-to-plane distance within which a point counts as on the plane: point
+// location, gate orientation, portal and visibility clipping, and the parallel test of
+// segment intersection.
+inline constexpr float EPSILON = 0.001f;
+
+// Signed corner-to-plane distance within which a polygon's corner counts as on the plane
+// when the whole polygon is classified, and the split tolerance of the tree construction.
+inline constexpr float POLY_CLASSIFY_EPSILON = 0.01f;
+
+// Squared difference between two normals' components below which two coplanar polygons
+// count as facing the same way.
+inline constexpr float NORMAL_MATCH_EPSILON_SQ = 0.001f;
+
+// Squared coordinate difference below which two face corners are welded into one, and
+// squared normal-component difference below which a quad counts as flat.
+inline constexpr float WELD_EPSILON_SQ = 1e-10f;
+
+// Squared length below which a separating plane's normal is too short to trust.
+inline constexpr float SEPARATOR_MIN_LENGTH_SQ = 0.01f;
+
+}  // namespace bsppvs

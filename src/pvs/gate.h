@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "bsp/build_poly.h"
+
+namespace bsppvs {
+
+enum GateProgress : int32_t {
+    GATE_PENDING = 0,  // the visibility pass has not reached the gate
+    GATE_RUNNING = 1,  // its sees array is being computed
+    GATE_DONE = 2,     // sees is final
+};
+
+// One direction of a portal: gates 2k and 2k+1 look through portal k both ways.
+struct Gate {
+    // The leaf the gate is looked through from; -1 when the gate belongs to no leaf.
+    int32_t sourceLeaf = -1;
+    // The leaf beyond the gate; -1 when the portal's two leaf centres lie on its plane.
+    int32_t targetLeaf = -1;
+    // One byte per leaf: 1 for every leaf the rough flood reached through this gate.
+    std::vector<uint8_t> mightSee;
+    // One byte per leaf: 1 for every leaf found visible through this gate.
+    std::vector<uint8_t> sees;
+    // Number of ones in mightSee.
+    int32_t mightSeeCount = 0;
+    // The portal's polygon, turned so that its normal points into targetLeaf.
+    BuildPoly polygon;
+    int32_t progress = GATE_PENDING;
+};
+
+// What the visibility recursion hands down one chain of gates.
+struct VisState {
+    // One byte per leaf: the leaves still worth looking for along the chain.
+    std::vector<uint8_t> mightSee;
+    // The part of the starting gate through which the rest of the chain can be seen.
+    BuildPoly sourcePoly;
+    // The last gate passed, clipped to what can be seen of it.
+    BuildPoly targetPoly;
+};
+
+}  // namespace bsppvs

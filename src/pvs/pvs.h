@@ -1,0 +1,26 @@
+#pragma once
+
+// The visibility pass: every portal becomes two one-way gates; a rough flood marks what
+// each gate might see; a recursion through chains of gates, clipping each new gate against
+// the chain so far, marks what it does see; every leaf's set is the union of its gates'.
+//
+// The stages are BspCompiler::ComputePvs, BuildGates, FloodMightSee, CalcVisibility and
+// CompilePvsArray. This header holds the polygon clips the recursion is made of.
+
+#include <cstdint>
+
+#include "bsp/build_poly.h"
+#include "geometry/plane.h"
+
+namespace bsppvs {
+
+// Keeps the part of polygon in front of plane (beyond EPSILON); nothing is left when no
+// vertex lies that far in front.
+void ClipToFront(BuildPoly& polygon, const Plane& plane);
+
+// For every plane through an edge of a and a vertex of b that has a wholly behind it and b
+// wholly in front, cuts c by it, keeping the back part when keepBack is 1 and the front
+// part when 0. Returns c's point count afterwards.
+int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t keepBack);
+
+}  // namespace bsppvs

@@ -1,0 +1,240 @@
+// bspc: compiles a model file headlessly and prints what the viewer prints for it, with
+// optional JSON output, point location and stage timings.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bsp/bsp_compiler.h"
+#include "compile_json.h"
+#include "model/model_reader.h"
+#include "pvs/pvs.h"
+
+namespace {
+
+using namespace bsppvs;
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_BAD_MODEL = 1;
+constexpr int EXIT_USAGE = 2;
+
+struct Options {
+    std::string model;
+    std::string jsonFile;
+    std::vector<std::string> locate;
+    bool info = false;
+    bool time = false;
+    bool quiet = false;
+    bool progress = false;
+};
+
+// Wall time of each stage, printed on request to standard error.
+class StageClock {
+public:
+    explicit StageClock(bool enabled) : enabled_(enabled) {}
+
+    template <typename Fn>
+    void Run(const char* stage, Fn&& fn) {
+        const auto start = std::chrono::steady_clock::now();
+        fn();
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+        total_ += elapsed.count();
+        if (enabled_) {
+            std::fprintf(stderr, "time %-10s %9.3f s\n", stage, elapsed.count());
+        }
+    }
+    void PrintTotal() const {
+        if (enabled_) {
+            std::fprintf(stderr, "time %-10s %9.3f s\n", "total", total_);
+        }
+    }
+
+private:
+    bool enabled_;
+    double total_ = 0.0;
+};
+
+void PrintLine(const Options& options, const std::string& label, int64_t value) {
+    if (!options.quiet) {
+        std::cout << label << value << std::endl;
+    }
+}
+
+int64_t CountNodes(const PlyModel& model) {
+    int64_t count = 0;
+    std::vector<const PlyNode*> pending;
+    if (model.root) {
+        pending.push_back(model.root.get());
+    }
+    while (!pending.empty()) {
+        const PlyNode* node = pending.back();
+        pending.pop_back();
+        ++count;
+        if (node->sibling) {
+            pending.push_back(node->sibling.get());
+        }
+        if (node->child) {
+            pending.push_back(node->child.get());
+        }
+    }
+    return count;
+}
+
+void PrintInfo(const PlyModel& model) {
+    std::cout << "colour records " << model.colourRecords.size() << "\n"
+              << "name records " << model.nameRecords.size() << "\n"
+              << "positions " << model.positions.size() << "\n"
+              << "secondary vectors " << model.secondaryVectors.size() << "\n"
+              << "faces " << model.faces.size() << "\n"
+              << "nodes " << CountNodes(model) << "\n"
+              << "node names " << model.nodeNames.size() << std::endl;
+}
+
+std::optional<Vector3> ParsePoint(const std::string& text) {
+    Vector3 p;
+    char comma1 = 0;
+    char comma2 = 0;
+    std::istringstream in(text);
+    if (!(in >> p.x >> comma1 >> p.y >> comma2 >> p.z) || comma1 != ',' || comma2 != ',') {
+        return std::nullopt;
+    }
+    in >> std::ws;
+    if (!in.eof()) {
+        return std::nullopt;
+    }
+    return p;
+}
+
+// Redraws one progress line on standard error.
+ProgressFn MakeProgress(const Options& options) {
+    const bool show = !options.quiet && (options.progress || isatty(STDERR_FILENO) != 0);
+    if (!show) {
+        return {};
+    }
+    return [last = int64_t{-1}](int64_t done, int64_t total) mutable {
+        const int64_t percent = total > 0 ? 100 * done / total : 100;
+        if (percent != last || done == total) {
+            last = percent;
+            std::fprintf(stderr, "\rvisibility %3lld%% (%lld of %lld gates)", (long long)percent,
+                         (long long)done, (long long)total);
+            if (done == total) {
+                std::fputc('\n', stderr);
+            }
+        }
+    };
+}
+
+void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
+    if (options.quiet) {
+        return;
+    }
+    int64_t total = 0;
+    int64_t largest = 0;
+    for (const BspLeaf& leaf : compiler.leaves) {
+        int64_t count = 0;
+        for (const uint8_t byte : leaf.pvs) {
+            count += byte != 0 ? 1 : 0;
+        }
+        total += count;
+        largest = std::max(largest, count);
+    }
+    const double average =
+        compiler.leaves.empty() ? 0.0 : double(total) / double(compiler.leaves.size());
+    const auto leafCount = static_cast<int64_t>(compiler.leaves.size());
+    const int64_t setBytes = leafCount * leafCount;
+    const int64_t gateBytes = 2 * static_cast<int64_t>(compiler.gates.size()) * leafCount;
+    std::printf("pvs average %.2f largest %lld\n", average, (long long)largest);
+    std::printf("pvs bytes %lld gate bytes %lld\n", (long long)setBytes, (long long)gateBytes);
+    std::fflush(stdout);
+}
+
+bool WriteJson(const Options& options, const BspCompiler& compiler) {
+    if (options.jsonFile == "-") {
+        WriteCompilerJson(compiler, std::cout);
+        std::cout.flush();
+        return bool(std::cout);
+    }
+    std::ofstream out(options.jsonFile, std::ios::binary | std::ios::trunc);
+    if (out) {
+        WriteCompilerJson(compiler, out);
+        out.close();
+    }
+    if (!out) {
+        std::cerr << "bspc: cannot write \"" << options.jsonFile << "\"" << std::endl;
+        return false;
+    }
+    return true;
+}
+
+int Compile(const Options& options) {
+    StageClock clock(options.time);
+    std::string reason;
+    std::unique_ptr<PlyModel> model;
+    clock.Run("load", [&] { model = LoadModel(options.model, reason); });
+    if (!model) {
+        std::cerr << "bspc: cannot load \"" << options.model << "\": " << reason << std::endl;
+        return EXIT_BAD_MODEL;
+    }
+    if (options.info) {
+        PrintInfo(*model);
+        return EXIT_OK;
+    }
+    BspCompiler compiler;
+    clock.Run("import", [&] { compiler.ImportPolys(*model); });
+    model.reset();  // nothing reads the model after the import
+    clock.Run("tree", [&] { compiler.BuildTree(); });
+    PrintLine(options, "poly count ", static_cast<int64_t>(compiler.polys.size()));
+    PrintLine(options, "node count ", static_cast<int64_t>(compiler.nodes.size()));
+    PrintLine(options, "leaf count ", static_cast<int64_t>(compiler.leaves.size()));
+    clock.Run("portals", [&] { compiler.BuildPortals(); });
+    PrintLine(options, "portal count ", static_cast<int64_t>(compiler.portals.size()));
+    clock.Run("gates", [&] { compiler.BuildGates(); });
+    clock.Run("flood", [&] { compiler.FloodMightSee(); });
+    clock.Run("visibility", [&] { compiler.CalcVisibility(MakeProgress(options)); });
+    clock.Run("pvs", [&] { compiler.CompilePvsArray(); });
+    PrintLine(options, "TriCount ", LeafTriangleCount(compiler));
+    PrintPvsSummary(options, compiler);
+    clock.PrintTotal();
+
+    for (const std::string& text : options.locate) {
+        const Vector3 p = *ParsePoint(text);
+        std::cout << "locate " << text << " -> " << compiler.LocateLeaf(p, 0) << "\n";
+    }
+    std::cout.flush();
+    if (!options.jsonFile.empty() && !WriteJson(options, compiler)) {
+        return EXIT_BAD_MODEL;
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app{"bspc: compile a level into a BSP tree, portals and potentially visible sets"};
+    app.add_option("model", options.model, "model file to compile")->required();
+    app.add_flag("--info", options.info, "print the model file's section counts and stop");
+    app.add_option("--json", options.jsonFile, "write the compiled result as JSON (- for stdout)");
+    app.add_option("--locate", options.locate, "print the leaf holding the point X,Y,Z")
+        ->check([](const std::string& text) {
+            return ParsePoint(text) ? std::string() : "expected X,Y,Z, got " + text;
+        });
+    app.add_flag("--time", options.time, "print each stage's wall time to standard error");
+    app.add_flag("--quiet", options.quiet, "print only errors (and what was asked for)");
+    app.add_flag("--progress", options.progress, "show visibility progress on standard error");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? EXIT_OK : EXIT_USAGE;
+    }
+    return Compile(options);
+}
