@@ -44,9 +44,9 @@ public:
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;
 
-    // Use the literal quadratic scans (splitter search recounting every candidate, portal
-    // merge scanning every stored portal) instead of their faster equivalents. The results
-    // are identical; tests compare the two.
+    // Use the literal quadratic scans (splitter search classifying every pair, portal merge
+    // scanning every stored portal) instead of their faster equivalents. The results are
+    // identical; tests compare the two.
     bool literal = false;
 
     // Appends the model's faces to buildPolys as welded, flat polygons.
@@ -84,8 +84,7 @@ public:
     bool AddPortal(const Portal& portal);
 
 private:
-    BuildPolyList::iterator ChooseSplitterLiteral(BuildPolyList& list);
-    BuildPolyList::iterator ChooseSplitterByPlane(BuildPolyList& list);
+    BuildPolyList::iterator ChooseSplitterIn(BuildPolyList& list);
 
     // Stored portal index by unordered leaf pair, kept in step with portals by AddPortal.
     std::unordered_map<uint64_t, int32_t> portalByLeafPair_;

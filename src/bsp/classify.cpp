@@ -10,13 +10,13 @@ float Squared(float v) {
     return v * v;
 }
 
+}  // namespace
+
 bool FacesSameWay(const Plane& plane, const Plane& own) {
     return Squared(plane.a - own.a) < NORMAL_MATCH_EPSILON_SQ &&
            Squared(plane.b - own.b) < NORMAL_MATCH_EPSILON_SQ &&
            Squared(plane.c - own.c) < NORMAL_MATCH_EPSILON_SQ;
 }
-
-}  // namespace
 
 PolySide ClassifyPoly(const Plane& plane, Poly& poly) {
     int front = 0;

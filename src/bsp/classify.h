@@ -21,4 +21,8 @@ enum PolySide : int32_t {
 // corners counts as coplanar.
 PolySide ClassifyPoly(const Plane& plane, Poly& poly);
 
+// Whether a polygon whose own plane is `own` faces the way of `plane`, judged by the normals
+// alone; the test ClassifyPoly applies to coplanar polygons.
+bool FacesSameWay(const Plane& plane, const Plane& own);
+
 }  // namespace bsppvs

@@ -2,17 +2,16 @@
 // best balances the others (score |front - back| + 8 * spanning, ties to the list head),
 // sends the rest to a front and a back list, and goes on with the front list, then the
 // back one. Nodes and leaves are numbered in that pre-order. The literal splitter search is
-// quadratic in the list length per node; the default search counts each distinct plane
-// once, which gives the same choice.
+// quadratic in the list length per node; the default search sweeps the candidates that
+// share a normal together, which gives the same counts.
 
 #include <cassert>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <unordered_map>
 #include <utility>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/splitter_search.h"
 #include "geometry/tolerances.h"
 
 namespace bsppvs {
@@ -21,53 +20,6 @@ namespace {
 
 constexpr int32_t INITIAL_BEST_SCORE = INT32_MAX;
 constexpr int32_t SPANNING_WEIGHT = 8;
-
-struct SideCounts {
-    int32_t front = 0;
-    int32_t back = 0;
-    int32_t spanning = 0;
-
-    void Count(PolySide side, int32_t delta) {
-        switch (side) {
-            case FRONT:
-            case COPLANAR_SAME:
-                front += delta;
-                break;
-            case BACK:
-            case COPLANAR_OPPOSITE:
-                back += delta;
-                break;
-            case SPANNING:
-                spanning += delta;
-                break;
-        }
-    }
-};
-
-// Planes compare by their bits: equal bits give equal classifications of every polygon.
-struct PlaneKey {
-    uint32_t bits[4];
-    friend bool operator==(const PlaneKey&, const PlaneKey&) = default;
-};
-
-PlaneKey KeyOf(const Plane& plane) {
-    PlaneKey key;
-    const float values[4] = {plane.a, plane.b, plane.c, plane.d};
-    for (int i = 0; i < 4; ++i) {
-        std::memcpy(&key.bits[i], &values[i], sizeof(float));
-    }
-    return key;
-}
-
-struct PlaneKeyHash {
-    size_t operator()(const PlaneKey& key) const {
-        uint64_t h = 1469598103934665603ull;
-        for (uint32_t b : key.bits) {
-            h = (h ^ b) * 1099511628211ull;
-        }
-        return static_cast<size_t>(h ^ (h >> 29));
-    }
-};
 
 void FoldCorners(MinMax& mm, const BuildPolyList& list) {
     for (const BuildPoly& poly : list) {
@@ -90,55 +42,19 @@ bool BspCompiler::AllUsedAsSplitters(const BuildPolyList& list) {
     return true;
 }
 
-BuildPolyList::iterator BspCompiler::ChooseSplitterLiteral(BuildPolyList& list) {
+BuildPolyList::iterator BspCompiler::ChooseSplitterIn(BuildPolyList& list) {
+    const std::vector<SideCounts> counts =
+        literal ? CountCandidateSidesLiteral(list) : CountCandidateSides(list);
     int32_t bestScore = INITIAL_BEST_SCORE;
     auto best = list.end();
+    size_t next = 0;
     for (auto candidate = list.begin(); candidate != list.end(); ++candidate) {
         if (candidate->usedAsSplitter != 0) {
             continue;
         }
-        const Plane plane = candidate->GetPlane();
-        SideCounts counts;
-        for (auto other = list.begin(); other != list.end(); ++other) {
-            if (other != candidate) {
-                counts.Count(ClassifyPoly(plane, *other), 1);
-            }
-        }
-        const int32_t score = SplitterScore(counts.front, counts.back, counts.spanning);
-        if (score < bestScore) {
-            bestScore = score;
-            best = candidate;
-        }
-    }
-    return best;
-}
-
-// A candidate's counts depend only on its plane and on the list: classify the whole list
-// once per distinct plane, then take each candidate's own classification back out.
-BuildPolyList::iterator BspCompiler::ChooseSplitterByPlane(BuildPolyList& list) {
-    std::unordered_map<PlaneKey, SideCounts, PlaneKeyHash> countsByPlane;
-    for (BuildPoly& candidate : list) {
-        if (candidate.usedAsSplitter != 0) {
-            continue;
-        }
-        const Plane plane = candidate.GetPlane();
-        auto [entry, inserted] = countsByPlane.try_emplace(KeyOf(plane));
-        if (inserted) {
-            for (BuildPoly& other : list) {
-                entry->second.Count(ClassifyPoly(plane, other), 1);
-            }
-        }
-    }
-    int32_t bestScore = INITIAL_BEST_SCORE;
-    auto best = list.end();
-    for (auto candidate = list.begin(); candidate != list.end(); ++candidate) {
-        if (candidate->usedAsSplitter != 0) {
-            continue;
-        }
-        const Plane plane = candidate->GetPlane();
-        SideCounts counts = countsByPlane.at(KeyOf(plane));
-        counts.Count(ClassifyPoly(plane, *candidate), -1);
-        const int32_t score = SplitterScore(counts.front, counts.back, counts.spanning);
+        const SideCounts& c = counts[next++];
+        const int32_t score = SplitterScore(c.front, c.back, c.spanning);
+        // Strictly better only: ties go to the candidate nearest the head of the list.
         if (score < bestScore) {
             bestScore = score;
             best = candidate;
@@ -148,7 +64,7 @@ BuildPolyList::iterator BspCompiler::ChooseSplitterByPlane(BuildPolyList& list) 
 }
 
 BuildPoly BspCompiler::ChooseSplitter(BuildPolyList& list) {
-    const auto best = literal ? ChooseSplitterLiteral(list) : ChooseSplitterByPlane(list);
+    const auto best = ChooseSplitterIn(list);
     assert(best != list.end() && "a node's list always holds an unused polygon");
     BuildPoly splitter = std::move(*best);
     list.erase(best);

@@ -34,6 +34,7 @@ struct Options {
     bool time = false;
     bool quiet = false;
     bool progress = false;
+    bool literal = false;
 };
 
 // Wall time of each stage, printed on request to standard error.
@@ -188,6 +189,7 @@ int Compile(const Options& options) {
         return EXIT_OK;
     }
     BspCompiler compiler;
+    compiler.literal = options.literal;
     clock.Run("import", [&] { compiler.ImportPolys(*model); });
     model.reset();  // nothing reads the model after the import
     clock.Run("tree", [&] { compiler.BuildTree(); });
@@ -228,8 +230,10 @@ int main(int argc, char** argv) {
             return ParsePoint(text) ? std::string() : "expected X,Y,Z, got " + text;
         });
     app.add_flag("--time", options.time, "print each stage's wall time to standard error");
-    app.add_flag("--quiet", options.quiet, "print only errors (and what was asked for)");
+    app.add_flag("-q,--quiet", options.quiet, "print only errors (and what was asked for)");
     app.add_flag("--progress", options.progress, "show visibility progress on standard error");
+    app.add_flag("--literal", options.literal,
+                 "use the plain quadratic searches (slow; the output is the same)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
