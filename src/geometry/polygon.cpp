@@ -75,51 +75,82 @@ const Plane& Poly::GetPlane() {
     return plane;
 }
 
-bool Poly::Split(const Plane& plane, Poly& front, Poly& back, float tol) const {
-    Winding frontRing;
-    Winding backRing;
-    int nf = 0;
-    int nb = 0;
-    const size_t n = points.size();
+SplitCounts SplitRing(const Winding& ring, const Plane& plane, float tol, Winding* front,
+                      Winding* back) {
+    SplitCounts counts;
+    const size_t n = ring.size();
+    const auto append = [](Winding* out, Vector3 p) {
+        if (out != nullptr) {
+            out->push_back(p);
+        }
+    };
     for (size_t i = 0; i < n; ++i) {
-        const Vector3& vi = points[i];
-        const Vector3& vj = points[i + 1 < n ? i + 1 : 0];
+        const Vector3& vi = ring[i];
+        const Vector3& vj = ring[i + 1 < n ? i + 1 : 0];
         const Side si = plane.ClassifyPoint(vi, tol);
         const Side sj = plane.ClassifyPoint(vj, tol);
         // The crossing is always parametrised from the current vertex to the next, with
-        // the fixed parallel tolerance, whatever the split's own tolerance.
+        // the fixed parallel tolerance, whatever the split's own tolerance. Both ends lie
+        // beyond tol on opposite sides, so the parallel case cannot arise for a unit
+        // normal; should it, the crossing falls back to the current vertex.
         const auto crossing = [&]() {
             const float t = IntersectSegment(plane, {vi, vj}, EPSILON).value_or(0.0f);
             return Add(Scale(Subtract(vj, vi), t), vi);
         };
         if (si == SIDE_FRONT) {
-            frontRing.push_back(vi);
-            ++nf;
+            append(front, vi);
+            ++counts.front;
             if (sj == SIDE_BACK) {
                 const Vector3 p = crossing();
-                frontRing.push_back(p);
-                backRing.push_back(p);
+                append(front, p);
+                append(back, p);
             }
         } else if (si == SIDE_BACK) {
-            backRing.push_back(vi);
-            ++nb;
+            append(back, vi);
+            ++counts.back;
             if (sj == SIDE_FRONT) {
                 const Vector3 p = crossing();
-                frontRing.push_back(p);
-                backRing.push_back(p);
+                append(front, p);
+                append(back, p);
             }
         } else {
-            frontRing.push_back(vi);
-            backRing.push_back(vi);
+            append(front, vi);
+            append(back, vi);
         }
     }
-    if (nf > 0) {
+    return counts;
+}
+
+bool Poly::Split(const Plane& plane, Poly& front, Poly& back, float tol) const {
+    Winding frontRing;
+    Winding backRing;
+    const SplitCounts counts = SplitRing(points, plane, tol, &frontRing, &backRing);
+    if (counts.front > 0) {
         front.SetPoints(std::move(frontRing));
     }
-    if (nb > 0) {
+    if (counts.back > 0) {
         back.SetPoints(std::move(backRing));
     }
-    return nf > 0 && nb > 0;
+    return counts.front > 0 && counts.back > 0;
+}
+
+void Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch) {
+    scratch.clear();
+    const SplitCounts counts =
+        SplitRing(points, plane, tol, keepBack ? nullptr : &scratch, keepBack ? &scratch : nullptr);
+    const int kept = keepBack ? counts.back : counts.front;
+    const int cut = keepBack ? counts.front : counts.back;
+    if (kept > 0 && cut == 0) {
+        // Nothing crossed: the part is the ring itself, in the same order.
+        return;
+    }
+    if (kept > 0) {
+        points.swap(scratch);
+    } else {
+        points.clear();
+    }
+    planeValid = 0;
+    RebuildFan();
 }
 
 }  // namespace bsppvs

@@ -15,6 +15,19 @@ namespace bsppvs {
 // The vertices of one convex polygon, counter-clockwise seen from the front of its plane.
 using Winding = std::vector<Vector3>;
 
+// The vertex counts of a split: how many vertices lay beyond tol on each side.
+struct SplitCounts {
+    int front = 0;
+    int back = 0;
+};
+
+// The one split loop. Walks the ring's edges, appending to *front the part in front of the
+// plane and to *back the part behind it (either may be null to skip that side); vertices
+// within tol go to both, and an edge from one side to the other adds its crossing point to
+// both. The rings keep the input's vertex order.
+SplitCounts SplitRing(const Winding& ring, const Plane& plane, float tol, Winding* front,
+                      Winding* back);
+
 // The unit Newell normal of a ring. A ring without area (fewer than three points, or all
 // points collinear) has no normal; it gets the zero vector instead of the NaN that scaling
 // by 1 / 0 would give, so that every side test against such a plane says "on" and no
@@ -47,6 +60,13 @@ struct Poly {
     // lies beyond -tol); vertices within tol go to both. Only points, triangleIndices and
     // planeValid of the outputs are written. Returns true only when both parts were made.
     bool Split(const Plane& plane, Poly& front, Poly& back, float tol) const;
+
+    // Replaces the ring by its part in front of the plane (keepBack false) or behind it
+    // (keepBack true), exactly as Split would make that part; nothing is left when no
+    // vertex lies beyond tol on that side. scratch is working space whose buffer is
+    // swapped with the ring's, so repeated clips stop allocating once the buffers have
+    // grown. A ring with nothing on the other side is kept as it is, cached plane too.
+    void ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch);
 
 private:
     void RebuildFan();

@@ -39,13 +39,21 @@ bool IsBackOrSpanning(PolySide side) {
 }  // namespace
 
 void ClipToFront(BuildPoly& polygon, const Plane& plane) {
-    Poly front;
-    Poly back;
-    polygon.Split(plane, front, back, EPSILON);
-    polygon.SetPoints(std::move(front.points));
+    Winding scratch;
+    ClipToFront(polygon, plane, scratch);
+}
+
+void ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch) {
+    polygon.ClipInPlace(plane, EPSILON, false, scratch);
 }
 
 int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t keepBack) {
+    Winding scratch;
+    return ClipBySeparatingPlanes(a, b, c, keepBack, scratch);
+}
+
+int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t keepBack,
+                               Winding& scratch) {
     const size_t edgeCount = a.points.size();
     for (size_t i = 0; i < edgeCount; ++i) {
         const Vector3 p = a.points[i];
@@ -71,10 +79,7 @@ int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t
             if (ClassifyPoly(plane, b) != FRONT) {
                 continue;
             }
-            Poly front;
-            Poly back;
-            c.Split(plane, front, back, EPSILON);
-            c.SetPoints(std::move(keepBack != 0 ? back.points : front.points));
+            c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch);
         }
     }
     return static_cast<int32_t>(c.points.size());
@@ -286,13 +291,13 @@ private:
             }
             nw.sourcePoly = st.sourcePoly;
             nw.targetPoly = candidate.polygon;
-            ClipToFront(nw.targetPoly, source.polygon.GetPlane());
+            ClipToFront(nw.targetPoly, source.polygon.GetPlane(), scratch_);
             if (nw.targetPoly.points.empty()) {
                 continue;
             }
             if (!first) {
                 // Keep the part of the source behind the (clipped) candidate.
-                ClipToFront(nw.sourcePoly, nw.targetPoly.GetPlane().Reversed());
+                ClipToFront(nw.sourcePoly, nw.targetPoly.GetPlane().Reversed(), scratch_);
                 if (nw.sourcePoly.points.empty() || !ClipBySeparators(st, nw)) {
                     continue;
                 }
@@ -307,6 +312,8 @@ private:
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the
     // shallower levels where they are.
     std::deque<VisState> levels_;
+    // Working ring of every clip, its buffer passed back and forth with the clipped rings.
+    Winding scratch_;
 };
 
 }  // namespace
