@@ -16,6 +16,7 @@
 #include "bsp/bsp_node.h"
 #include "bsp/build_poly.h"
 #include "bsp/classify.h"
+#include "bsp/splitter_search.h"
 #include "geometry/polygon.h"
 #include "portals/portal.h"
 #include "pvs/gate.h"
@@ -84,7 +85,10 @@ public:
     bool AddPortal(const Portal& portal);
 
 private:
-    BuildPolyList::iterator ChooseSplitterIn(BuildPolyList& list);
+    // The best candidate of list; counts holds the candidates' counts in list order (they
+    // are computed when it is empty) and loses the chosen one's entry.
+    BuildPolyList::iterator ChooseSplitterIn(BuildPolyList& list, std::vector<SideCounts>& counts);
+    BuildPoly TakeSplitter(BuildPolyList& list, std::vector<SideCounts>& counts);
 
     // Stored portal index by unordered leaf pair, kept in step with portals by AddPortal.
     std::unordered_map<uint64_t, int32_t> portalByLeafPair_;

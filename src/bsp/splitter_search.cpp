@@ -36,8 +36,8 @@ struct NormalKeyHash {
 
 // The candidates sharing one normal, and the distinct distances of their planes.
 struct NormalGroup {
-    Plane plane;                  // the normal; d unused
-    std::vector<float> distances;  // ascending, distinct
+    Plane plane;                     // the normal; d unused
+    std::vector<float> distances;    // ascending, distinct
     std::vector<SideCounts> counts;  // per distance, over the whole list
 };
 

@@ -42,34 +42,48 @@ bool BspCompiler::AllUsedAsSplitters(const BuildPolyList& list) {
     return true;
 }
 
-BuildPolyList::iterator BspCompiler::ChooseSplitterIn(BuildPolyList& list) {
-    const std::vector<SideCounts> counts =
-        literal ? CountCandidateSidesLiteral(list) : CountCandidateSides(list);
+BuildPolyList::iterator BspCompiler::ChooseSplitterIn(BuildPolyList& list,
+                                                      std::vector<SideCounts>& counts) {
+    if (counts.empty()) {
+        counts = literal ? CountCandidateSidesLiteral(list) : CountCandidateSides(list);
+    }
     int32_t bestScore = INITIAL_BEST_SCORE;
     auto best = list.end();
     size_t next = 0;
+    size_t bestCandidate = 0;
     for (auto candidate = list.begin(); candidate != list.end(); ++candidate) {
         if (candidate->usedAsSplitter != 0) {
             continue;
         }
-        const SideCounts& c = counts[next++];
+        const SideCounts& c = counts[next];
         const int32_t score = SplitterScore(c.front, c.back, c.spanning);
         // Strictly better only: ties go to the candidate nearest the head of the list.
         if (score < bestScore) {
             bestScore = score;
             best = candidate;
+            bestCandidate = next;
         }
+        ++next;
+    }
+    // What remains describes the other candidates, in their order.
+    if (best != list.end()) {
+        counts.erase(counts.begin() + static_cast<std::ptrdiff_t>(bestCandidate));
     }
     return best;
 }
 
-BuildPoly BspCompiler::ChooseSplitter(BuildPolyList& list) {
-    const auto best = ChooseSplitterIn(list);
+BuildPoly BspCompiler::TakeSplitter(BuildPolyList& list, std::vector<SideCounts>& counts) {
+    const auto best = ChooseSplitterIn(list, counts);
     assert(best != list.end() && "a node's list always holds an unused polygon");
     BuildPoly splitter = std::move(*best);
     list.erase(best);
     splitter.usedAsSplitter = 1;
     return splitter;
+}
+
+BuildPoly BspCompiler::ChooseSplitter(BuildPolyList& list) {
+    std::vector<SideCounts> counts;
+    return TakeSplitter(list, counts);
 }
 
 Bounds BspCompiler::NodeBounds(int32_t nodeIndex, const BuildPolyList& front,
@@ -141,9 +155,11 @@ bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         BuildPolyList polys;
         int32_t parent;
         bool isBack;
+        // The candidates' counts in list order when already known, else empty.
+        std::vector<SideCounts> counts;
     };
     std::vector<Pending> stack;
-    stack.push_back({std::move(list), -1, false});
+    stack.push_back({std::move(list), -1, false, {}});
     list.clear();
     while (!stack.empty()) {
         Pending item = std::move(stack.back());
@@ -155,7 +171,7 @@ bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         nodes.emplace_back();
         BuildPolyList front;
         BuildPolyList back;
-        front.push_back(ChooseSplitter(item.polys));
+        front.push_back(TakeSplitter(item.polys, item.counts));
         nodes[k].plane = front.front().GetPlane();
         Partition(item.polys, nodes[k].plane, front, back);
         const Bounds leafBounds = NodeBounds(k, front, back);
@@ -163,12 +179,21 @@ bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         if (frontIsLeaf) {
             MakeLeaf(front, leafBounds, k);
         }
+        const bool nothingBehind = back.empty();
         // A back list of used polygons only is solid space: dropped with its polygons.
         if (!back.empty() && !AllUsedAsSplitters(back)) {
-            stack.push_back({std::move(back), k, true});
+            stack.push_back({std::move(back), k, true, {}});
         }
         if (!frontIsLeaf) {
-            stack.push_back({std::move(front), k, false});
+            // With nothing behind the plane (hence nothing split), the front list holds the
+            // same polygons as this node's list, the splitter moved to its head: every
+            // remaining candidate keeps its counts, so a chain of such nodes (a convex
+            // room) costs linear time per node instead of quadratic.
+            std::vector<SideCounts> counts;
+            if (nothingBehind) {
+                counts = std::move(item.counts);
+            }
+            stack.push_back({std::move(front), k, false, std::move(counts)});
         }
     }
     return true;
