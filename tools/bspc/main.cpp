@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "compile_json.h"
 #include "model/model_reader.h"
 #include "pvs/pvs.h"
+#include "verify.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ using namespace bsppvs;
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_BAD_MODEL = 1;
 constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_PVS_VIOLATION = 3;
 
 struct Options {
     std::string model;
@@ -35,6 +38,8 @@ struct Options {
     bool quiet = false;
     bool progress = false;
     bool literal = false;
+    int64_t verifyPairs = 0;  // 0: no check
+    uint64_t verifySeed = 1;
 };
 
 // Wall time of each stage, printed on request to standard error.
@@ -157,6 +162,23 @@ void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
     std::fflush(stdout);
 }
 
+void PrintVerify(const VerifyResult& result) {
+    std::cout << "verify pairs " << result.pairs << " clear " << result.clearPairs
+              << " violations " << result.violations.size() << " confirmed "
+              << result.confirmedPairs << " of " << result.visiblePairs << " visible pairs\n";
+    const auto point = [](Vector3 p) {
+        char text[96];
+        std::snprintf(text, sizeof text, "(%.9g,%.9g,%.9g)", p.x, p.y, p.z);
+        return std::string(text);
+    };
+    for (const VerifyViolation& v : result.violations) {
+        std::cout << "violation leaves " << v.leafA << " " << v.leafB << " points "
+                  << point(v.pointA) << " " << point(v.pointB) << " sees " << int(v.aSeesB)
+                  << " " << int(v.bSeesA) << "\n";
+    }
+    std::cout.flush();
+}
+
 bool WriteJson(const Options& options, const BspCompiler& compiler) {
     if (options.jsonFile == "-") {
         WriteCompilerJson(compiler, std::cout);
@@ -191,6 +213,12 @@ int Compile(const Options& options) {
     BspCompiler compiler;
     compiler.literal = options.literal;
     clock.Run("import", [&] { compiler.ImportPolys(*model); });
+    // The check needs the level's polygons whole; the tree construction splits and consumes
+    // the imported list.
+    std::vector<Poly> walls;
+    if (options.verifyPairs > 0) {
+        walls.assign(compiler.buildPolys.begin(), compiler.buildPolys.end());
+    }
     model.reset();  // nothing reads the model after the import
     clock.Run("tree", [&] { compiler.BuildTree(); });
     PrintLine(options, "poly count ", static_cast<int64_t>(compiler.polys.size()));
@@ -204,6 +232,15 @@ int Compile(const Options& options) {
     clock.Run("pvs", [&] { compiler.CompilePvsArray(); });
     PrintLine(options, "TriCount ", LeafTriangleCount(compiler));
     PrintPvsSummary(options, compiler);
+    int status = EXIT_OK;
+    if (options.verifyPairs > 0) {
+        VerifyResult result;
+        clock.Run("verify", [&] {
+            result = VerifyPvs(compiler, walls, options.verifyPairs, options.verifySeed);
+        });
+        PrintVerify(result);
+        status = result.violations.empty() ? EXIT_OK : EXIT_PVS_VIOLATION;
+    }
     clock.PrintTotal();
 
     for (const std::string& text : options.locate) {
@@ -214,7 +251,7 @@ int Compile(const Options& options) {
     if (!options.jsonFile.empty() && !WriteJson(options, compiler)) {
         return EXIT_BAD_MODEL;
     }
-    return EXIT_OK;
+    return status;
 }
 
 }  // namespace
@@ -234,6 +271,12 @@ int main(int argc, char** argv) {
     app.add_flag("--progress", options.progress, "show visibility progress on standard error");
     app.add_flag("--literal", options.literal,
                  "use the plain quadratic searches (slow; the output is the same)");
+    auto* verify = app.add_option("--verify", options.verifyPairs,
+                                  "check the PVS with N random pairs of points; exit 3 when a "
+                                  "clear sight line joins two leaves that do not list each other")
+                       ->check(CLI::Range(int64_t{1}, std::numeric_limits<int64_t>::max()));
+    app.add_option("--seed", options.verifySeed, "seed of the --verify pairs (default 1)")
+        ->needs(verify);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -71,9 +71,15 @@ private:
     void AddPolygon(const std::vector<Point>& ring, std::vector<Box>& boxes);
     void AddConvex(const std::vector<Point>& ring, std::vector<Box>& boxes);
     void BuildGrid(std::vector<Box>& boxes);
+    // Grows every box by TOUCH_DISTANCE and slack, and sets the grid's box around them.
+    void GrowBoxes(std::vector<Box>& boxes);
+    void SizeCells(size_t pieceCount);
+    void FillCells(const std::vector<Box>& boxes);
     // The first parameter in [0, 1] at which the segment a + t * d is inside the piece's
     // touch region, if any.
     std::optional<double> Touch(const Piece& piece, Point a, Point d) const;
+    // The first touch along a + t * d for t in [lo, hi], or infinity.
+    double WalkCells(Point a, Point d, double lo, double hi);
     // The cell holding coordinate v along axis k, clamped to the grid.
     int CellAlong(int k, double v) const;
 

@@ -1,0 +1,287 @@
+// Portal building on trees small enough to know every piece: the square laid on a node's
+// plane, how pieces are cut and collect leaves on their way down, which pieces are kept,
+// and how two pieces joining the same leaves are merged.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <list>
+#include <vector>
+
+#include "../support/compiler_levels.h"
+#include "../support/geometry_print.h"
+#include "bsp/bsp_compiler.h"
+#include "portals/portal_builder.h"
+
+namespace bsppvs {
+namespace {
+
+BspNode MakeNode(Plane plane, Bounds bounds, int32_t front, int32_t frontIsLeaf, int32_t back) {
+    BspNode node;
+    node.plane = plane;
+    node.bounds = bounds;
+    node.front = front;
+    node.frontIsLeaf = frontIsLeaf;
+    node.back = back;
+    return node;
+}
+
+const Bounds UNIT_BOX{{0, 0, 0}, {1, 1, 1}};
+
+// The square for a node: on the node's plane, centred on the box centre's projection,
+// counter-clockwise about the normal, built across the axis least aligned with the
+// normal (ties to X, then Y). That axis is perpendicular to the square's sides u, so its
+// component of the edge from corner 1 to corner 2 (which is 2u) is exactly zero.
+TEST(MakeNodePortalTest, SquareOnNodePlane) {
+    struct SquareCase {
+        const char* what;
+        Vector3 normal;
+        float d;
+        Bounds bounds;
+        int axis;
+    };
+    const float s = 1.0f / std::sqrt(3.0f);
+    const float h = std::sqrt(0.5f);
+    const SquareCase cases[] = {
+        {"+z", {0, 0, 1}, 5, {{1, 2, 3}, {3, 4, 0}}, 0},
+        {"-z", {0, 0, -1}, 2, {{1, 2, 3}, {3, 4, 0}}, 0},
+        {"+y", {0, 1, 0}, -7, {{10, 0, 10}, {5, 5, 5}}, 0},
+        {"+x", {1, 0, 0}, 3, {{0, 0, 0}, {0, 2, 2}}, 1},
+        {"-x", {-1, 0, 0}, 3, {{0, 0, 0}, {0, 2, 2}}, 1},
+        {"equal components", {s, s, s}, 1, UNIT_BOX, 0},
+        {"equal negative components", {-s, s, -s}, 1, UNIT_BOX, 0},
+        {"x and y tie below z", {0.5f, -0.5f, h}, 0, UNIT_BOX, 0},
+        {"y and z tie below x", {h, 0.5f, 0.5f}, 0, UNIT_BOX, 1},
+        {"z smallest", {0.6f, 0.8f, 0}, 4, {{100, 50, 20}, {40, 30, 0}}, 2},
+    };
+    for (const SquareCase& c : cases) {
+        BspCompiler compiler;
+        const BspNode node = MakeNode(Plane(c.normal, c.d), c.bounds, 0, 1, -1);
+        Portal square = compiler.MakeNodePortal(node);
+        ASSERT_EQ(square.points.size(), 4u) << c.what;
+        EXPECT_EQ(square.triangleIndices, (std::vector<int32_t>{0, 1, 2, 0, 2, 3})) << c.what;
+        EXPECT_EQ(square.planeValid, 0) << c.what;
+        EXPECT_EQ(square.usedAsSplitter, 0) << c.what;
+        EXPECT_TRUE(square.leafIndices.empty()) << c.what;
+
+        const Vector3 side = Subtract(square.points[2], square.points[1]);
+        const float along[3] = {side.x, side.y, side.z};
+        EXPECT_EQ(along[c.axis], 0.0f) << c.what;
+        const Plane plane = square.GetPlane();
+        EXPECT_NEAR(plane.a, c.normal.x, 1e-5f) << c.what;
+        EXPECT_NEAR(plane.b, c.normal.y, 1e-5f) << c.what;
+        EXPECT_NEAR(plane.c, c.normal.z, 1e-5f) << c.what;
+        Vector3 sum = ORIGIN;
+        for (const Vector3& p : square.points) {
+            EXPECT_NEAR(node.plane.SignedDistance(p), 0.0f, 1e-4f) << c.what;
+            sum = Add(sum, p);
+        }
+        const Vector3 centre = c.bounds.center;
+        const Vector3 q = Subtract(centre, Scale(c.normal, Dot(c.normal, centre) - c.d));
+        EXPECT_NEAR(sum.x / 4, q.x, 1e-4f) << c.what;
+        EXPECT_NEAR(sum.y / 4, q.y, 1e-4f) << c.what;
+        EXPECT_NEAR(sum.z / 4, q.z, 1e-4f) << c.what;
+        // Each half side is the half-extent's length times the sine between axis and normal.
+        const float k = std::sqrt(Dot(c.bounds.halfExtent, c.bounds.halfExtent));
+        const float normal[3] = {c.normal.x, c.normal.y, c.normal.z};
+        const float sine = std::sqrt(1.0f - normal[c.axis] * normal[c.axis]);
+        EXPECT_NEAR(std::sqrt(Dot(side, side)), 2 * k * sine, 1e-4f * (1 + k)) << c.what;
+    }
+}
+
+TEST(MakeNodePortalTest, ExactSquare) {
+    BspCompiler compiler;
+    Portal square =
+        compiler.MakeNodePortal(MakeNode(Plane(0, 0, 1, 5), {{1, 2, 3}, {3, 4, 0}}, 0, 1, -1));
+    EXPECT_EQ(square.points, (Winding{{6, 7, 5}, {-4, 7, 5}, {-4, -3, 5}, {6, -3, 5}}));
+    EXPECT_EQ(square.GetPlane(), Plane(0, 0, 1, 5));
+}
+
+// Node 0 (z = 0): leaf 0 above, node 1 below. Node 1 (z = -10): leaf 1 above, solid
+// below. Node 0's square lies in its own plane: it reaches leaf 0 in front, then node 1,
+// which puts it in leaf 1. Node 1's square lies behind node 0 and reaches leaf 1 only.
+TEST(BuildPortalsTest, TwoNodeTree) {
+    BspCompiler compiler;
+    compiler.nodes = {MakeNode(Plane(0, 0, 1, 0), UNIT_BOX, 0, 1, 1),
+                      MakeNode(Plane(0, 0, 1, -10), UNIT_BOX, 1, 1, -1)};
+    compiler.leaves.resize(2);
+
+    Portal lower = compiler.MakeNodePortal(compiler.nodes[1]);
+    std::list<Portal> pieces;
+    compiler.ClipPortal(lower, pieces, 0);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{1}));
+
+    compiler.BuildPortals();
+    ASSERT_EQ(compiler.portals.size(), 1u);
+    Portal& portal = compiler.portals[0];
+    EXPECT_EQ(portal.leafIndices, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(portal.points.size(), 4u);
+    EXPECT_EQ(portal.GetPlane(), Plane(0, 0, 1, 0));
+}
+
+TEST(BuildPortalsTest, TreesWithoutPortals) {
+    // A level without polygons: an empty tree, and nothing to lay squares on.
+    BspCompiler empty;
+    empty.BuildTree();
+    empty.BuildPortals();
+    EXPECT_TRUE(empty.portals.empty());
+
+    // One node: its square reaches only the leaf in front.
+    BspCompiler single;
+    single.nodes = {MakeNode(Plane(0, 1, 0, 0), UNIT_BOX, 0, 1, -1)};
+    single.leaves.resize(1);
+    single.BuildPortals();
+    EXPECT_TRUE(single.portals.empty());
+
+    // Three coplanar nodes, each with a leaf in front: every square collects all three
+    // leaves and is not stored.
+    BspCompiler stacked;
+    stacked.nodes = {MakeNode(Plane(0, 0, 1, 0), UNIT_BOX, 0, 1, 1),
+                     MakeNode(Plane(0, 0, -1, 0), UNIT_BOX, 1, 1, 2),
+                     MakeNode(Plane(0, 0, 1, 0), UNIT_BOX, 2, 1, -1)};
+    stacked.leaves.resize(3);
+    Portal square = stacked.MakeNodePortal(stacked.nodes[0]);
+    std::list<Portal> pieces;
+    stacked.ClipPortal(square, pieces, 0);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0, 1, 2}));
+    stacked.BuildPortals();
+    EXPECT_TRUE(stacked.portals.empty());
+}
+
+// Node 0 (x = 0): leaf 0 on the +x side, node 1 behind. Node 1 (z = -10): leaf 1 above,
+// solid below. A square on z = 0 spans node 0: it is cut there (at tolerance 0.001), the
+// piece in front is listed before the piece behind, and both keep the leaves collected
+// before the cut.
+TEST(ClipPortalTest, SpanningSquareIsCutFrontPieceFirst) {
+    BspCompiler compiler;
+    compiler.nodes = {MakeNode(Plane(1, 0, 0, 0), UNIT_BOX, 0, 1, 1),
+                      MakeNode(Plane(0, 0, 1, -10), UNIT_BOX, 1, 1, -1)};
+    Portal square =
+        compiler.MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
+    square.leafIndices = {7};
+    std::list<Portal> pieces;
+    compiler.ClipPortal(square, pieces, 0);
+    ASSERT_EQ(pieces.size(), 2u);
+    const Portal& front = pieces.front();
+    const Portal& back = pieces.back();
+    EXPECT_EQ(front.leafIndices, (std::vector<int32_t>{7, 0}));
+    EXPECT_EQ(back.leafIndices, (std::vector<int32_t>{7, 1}));
+    EXPECT_EQ(front.points.size(), 4u);
+    EXPECT_EQ(back.points.size(), 4u);
+    for (const Vector3& p : front.points) {
+        EXPECT_GE(p.x, 0.0f);
+    }
+    for (const Vector3& p : back.points) {
+        EXPECT_LE(p.x, 0.0f);
+    }
+
+    // With solid space behind node 0, the back piece is lost.
+    compiler.nodes[0].back = -1;
+    pieces.clear();
+    Portal again =
+        compiler.MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
+    compiler.ClipPortal(again, pieces, 0);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0}));
+}
+
+// A piece counts as spanning only beyond 0.01 on both sides, but is then cut at 0.001: a
+// corner 0.005 in front of the plane stays in the front piece alone, and the edge from
+// the corner behind it gets a crossing point of its own.
+TEST(ClipPortalTest, CutsFinerThanItClassifies) {
+    BspCompiler compiler;
+    compiler.nodes = {MakeNode(Plane(1, 0, 0, 0), UNIT_BOX, 0, 1, 1),
+                      MakeNode(Plane(0, 1, 0, -10), UNIT_BOX, 1, 1, -1)};
+    Portal triangle;
+    triangle.SetPoints({{-1, 0, 0}, {0.005f, 0, 1}, {1, 0, -1}});
+    std::list<Portal> pieces;
+    compiler.ClipPortal(triangle, pieces, 0);
+    ASSERT_EQ(pieces.size(), 2u);
+    const Portal& front = pieces.front();
+    EXPECT_EQ(front.leafIndices, (std::vector<int32_t>{0}));
+    ASSERT_EQ(front.points.size(), 4u);
+    EXPECT_NEAR(front.points[0].x, 0.0f, 1e-6f);
+    EXPECT_NEAR(front.points[0].z, 1.0f / 1.005f, 1e-6f);
+    EXPECT_EQ(front.points[1], (Vector3{0.005f, 0, 1}));
+    const Portal& back = pieces.back();
+    EXPECT_EQ(back.leafIndices, (std::vector<int32_t>{1}));
+    EXPECT_EQ(back.points.size(), 3u);
+}
+
+Portal PortalBetween(int32_t p, int32_t q, float halfSide) {
+    Portal portal;
+    portal.SetPoints({{-halfSide, -halfSide, 0},
+                      {halfSide, -halfSide, 0},
+                      {halfSide, halfSide, 0},
+                      {-halfSide, halfSide, 0}});
+    portal.leafIndices = {p, q};
+    return portal;
+}
+
+class AddPortalTest : public ::testing::TestWithParam<bool> {};
+
+// A second portal for a stored leaf pair, in either order, never takes a new index; it
+// replaces the stored polygon (and leaf order) only when strictly larger.
+TEST_P(AddPortalTest, MergesByUnorderedLeafPair) {
+    EXPECT_FLOAT_EQ(PortalSize(PortalBetween(0, 1, 3)), std::sqrt(18.0f));
+    struct AddStep {
+        const char* what;
+        int32_t p, q;
+        float halfSide;
+        bool expectedNew;
+    };
+    const AddStep steps[] = {
+        {"new pair (0, 1): portal 0", 0, 1, 1, true},
+        {"new pair (1, 2): portal 1", 1, 2, 1, true},
+        {"(1, 0), larger: replaces portal 0", 1, 0, 2, false},
+        {"(0, 1), equal: portal 0 stays", 0, 1, 2, false},
+        {"(0, 1), smaller: dropped", 0, 1, 0.5f, false},
+        {"(2, 1), smaller: dropped", 2, 1, 0.5f, false},
+        {"new pair (3, 0): portal 2", 3, 0, 1, true},
+    };
+    BspCompiler compiler;
+    compiler.literal = GetParam();
+    for (const AddStep& step : steps) {
+        Portal portal = PortalBetween(step.p, step.q, step.halfSide);
+        // Lifting the whole portal marks which step stored it without changing its size.
+        for (Vector3& corner : portal.points) {
+            corner.z = static_cast<float>(&step - steps);
+        }
+        EXPECT_EQ(compiler.AddPortal(portal), step.expectedNew) << step.what;
+    }
+    ASSERT_EQ(compiler.portals.size(), 3u);
+    EXPECT_EQ(compiler.portals[0].leafIndices, (std::vector<int32_t>{1, 0}));
+    EXPECT_EQ(compiler.portals[0].points[0].z, 2.0f);
+    EXPECT_EQ(compiler.portals[1].leafIndices, (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(compiler.portals[1].points[0].z, 1.0f);
+    EXPECT_EQ(compiler.portals[2].leafIndices, (std::vector<int32_t>{3, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(MergeScan, AddPortalTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Literal" : "Fast";
+                         });
+
+// A two-sided wall: both nodes' squares join leaves 0 and 1 and are the same size, so the
+// first one, node 0's, is kept and faces node 0's way.
+TEST(BuildPortalsTest, EqualDuplicateKeepsFirst) {
+    for (const bool literal : {false, true}) {
+        BspCompiler compiler;
+        compiler.literal = literal;
+        compiler.buildPolys.push_back(
+            levels::MakeBuildPoly({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}}));
+        compiler.buildPolys.push_back(
+            levels::MakeBuildPoly({{0, 0, 0}, {0, 4, 0}, {4, 4, 0}, {4, 0, 0}}));
+        compiler.BuildTree();
+        ASSERT_EQ(compiler.nodes.size(), 2u);
+        compiler.BuildPortals();
+        ASSERT_EQ(compiler.portals.size(), 1u);
+        EXPECT_EQ(compiler.portals[0].leafIndices, (std::vector<int32_t>{0, 1}));
+        EXPECT_EQ(compiler.portals[0].GetPlane(), Plane(0, 0, 1, 0));
+    }
+}
+
+}  // namespace
+}  // namespace bsppvs
