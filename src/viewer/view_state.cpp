@@ -1,0 +1,7 @@
+#include "viewer/view_state.h"
+
+namespace bsppvs {
+
+ViewState viewState;
+
+}  // namespace bsppvs
