@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
+#include <cstring>
 #include <deque>
+#include <limits>
+#include <unordered_map>
 #include <utility>
 
 #include "bsp/bsp_compiler.h"
@@ -18,6 +22,11 @@ namespace {
 
 enum class Orientation { BACK, ON, FRONT };
 
+// How far off a portal's plane its side probes stand: well beyond the point tolerance, and
+// beyond the rounding of large coordinates.
+constexpr float PROBE_OFFSET = 0.05f;
+constexpr float PROBE_RELATIVE_OFFSET = 1e-5f;
+
 Orientation OrientCenter(const Plane& plane, Vector3 center) {
     switch (plane.ClassifyPoint(center, EPSILON)) {
         case SIDE_BACK:
@@ -27,6 +36,32 @@ Orientation OrientCenter(const Plane& plane, Vector3 center) {
         default:
             return Orientation::ON;
     }
+}
+
+// The leaf just in front of the portal's middle when the leaf just behind it is the
+// portal's other leaf, else -1. The probes stand far enough off the plane for point
+// location to tell the sides apart at any coordinate size.
+int32_t ProbeFrontLeaf(const BspCompiler& compiler, const Portal& portal, const Plane& plane) {
+    if (portal.points.empty()) {
+        return -1;
+    }
+    Vector3 sum = ORIGIN;
+    float extent = 0.0f;
+    for (const Vector3& p : portal.points) {
+        sum = Add(sum, p);
+        extent = std::max({extent, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    }
+    const Vector3 middle = Scale(sum, 1.0f / static_cast<float>(portal.points.size()));
+    const float offset = std::max(PROBE_OFFSET, extent * PROBE_RELATIVE_OFFSET);
+    const Vector3 normal = plane.Normal();
+    const int32_t front = compiler.LocateLeaf(Add(middle, Scale(normal, offset)), 0);
+    const int32_t back = compiler.LocateLeaf(Subtract(middle, Scale(normal, offset)), 0);
+    const int32_t a = portal.leafIndices[0];
+    const int32_t b = portal.leafIndices[1];
+    if ((front == a && back == b) || (front == b && back == a)) {
+        return front;
+    }
+    return -1;
 }
 
 bool IsFrontOrSpanning(PolySide side) {
@@ -108,8 +143,16 @@ void BspCompiler::BuildGates() {
             gate0.polygon = static_cast<const BuildPoly&>(portal);
             gate1.polygon.SetReversed(portal);
             // gate0 keeps the portal's facing, so it leads into whichever leaf is in front.
-            const bool aInFront = sideA == Orientation::FRONT ||
-                                  (sideA == Orientation::ON && sideB == Orientation::BACK);
+            bool aInFront = sideA == Orientation::FRONT ||
+                            (sideA == Orientation::ON && sideB == Orientation::BACK);
+            // A leaf's box centre need not lie inside the leaf: for a slanted leaf it can
+            // fall on the far side of the portal, which would turn both gates the wrong way
+            // and hide everything beyond them. Where points just off the portal's middle
+            // say plainly which leaf is in front, they decide.
+            const int32_t probed = ProbeFrontLeaf(*this, portal, plane);
+            if (probed != -1) {
+                aInFront = probed == a;
+            }
             const int32_t frontLeaf = aInFront ? a : b;
             const int32_t backLeaf = aInFront ? b : a;
             gate0.sourceLeaf = backLeaf;
@@ -129,34 +172,133 @@ void BspCompiler::BuildGates() {
 
 namespace {
 
+// The extent of every gate's polygon along every distinct gate normal. Whether a polygon
+// has a corner beyond a plane at the classification tolerance depends only on the largest
+// (or smallest) value over its corners of a*x + b*y + c*z, rounded exactly as the
+// classification rounds it, because subtracting d is monotone. So the flood's two tests
+// per gate pair become two lookups. Levels with many distinct normals would make the table
+// too large; there the tests classify the polygons directly.
+class GateProjections {
+public:
+    explicit GateProjections(std::vector<Gate>& gates) : gates_(gates) {
+        std::vector<Plane> normals;
+        std::unordered_map<uint64_t, std::vector<size_t>> byHash;
+        groupOf_.assign(gates.size(), NO_GROUP);
+        for (size_t j = 0; j < gates.size(); ++j) {
+            if (gates[j].targetLeaf == -1) {
+                continue;
+            }
+            const Plane& plane = gates[j].polygon.GetPlane();
+            groupOf_[j] = GroupOf(plane, normals, byHash);
+        }
+        groupCount_ = normals.size();
+        if (groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
+            groupCount_ = 0;  // too many normals: classify directly
+            return;
+        }
+        extents_.resize(groupCount_ * gates.size());
+        for (size_t g = 0; g < groupCount_; ++g) {
+            for (size_t j = 0; j < gates.size(); ++j) {
+                extents_[g * gates.size() + j] = ExtentAlong(normals[g], gates[j].polygon);
+            }
+        }
+    }
+
+    // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
+    // front or spanning).
+    bool ReachesInFront(size_t j, size_t i) const {
+        const Plane& plane = gates_[i].polygon.plane;
+        if (groupCount_ == 0) {
+            return IsFrontOrSpanning(ClassifyPoly(plane, gates_[j].polygon));
+        }
+        return Extent(groupOf_[i], j).max - plane.d > POLY_CLASSIFY_EPSILON;
+    }
+
+    // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
+    // spanning).
+    bool ReachesBehind(size_t i, size_t j) const {
+        const Plane& plane = gates_[j].polygon.plane;
+        if (groupCount_ == 0) {
+            return IsBackOrSpanning(ClassifyPoly(plane, gates_[i].polygon));
+        }
+        return Extent(groupOf_[j], i).min - plane.d < -POLY_CLASSIFY_EPSILON;
+    }
+
+private:
+    struct Range {
+        float min = std::numeric_limits<float>::infinity();
+        float max = -std::numeric_limits<float>::infinity();
+    };
+    static constexpr size_t NO_GROUP = SIZE_MAX;
+    static constexpr size_t MAX_TABLE_ENTRIES = size_t{1} << 24;
+
+    static Range ExtentAlong(const Plane& normal, const Poly& polygon) {
+        Range range;
+        for (const Vector3& p : polygon.points) {
+            const float t = normal.a * p.x + normal.b * p.y + normal.c * p.z;
+            range.min = std::min(range.min, t);
+            range.max = std::max(range.max, t);
+        }
+        return range;
+    }
+
+    static size_t GroupOf(const Plane& plane, std::vector<Plane>& normals,
+                          std::unordered_map<uint64_t, std::vector<size_t>>& byHash) {
+        uint32_t bits[3];
+        const float values[3] = {plane.a, plane.b, plane.c};
+        std::memcpy(bits, values, sizeof bits);
+        const uint64_t hash = (uint64_t{bits[0]} * 0x9E3779B97F4A7C15ull) ^
+                              (uint64_t{bits[1]} * 0xC2B2AE3D27D4EB4Full) ^ bits[2];
+        std::vector<size_t>& bucket = byHash[hash];
+        for (const size_t g : bucket) {
+            if (std::memcmp(&normals[g].a, values, sizeof values) == 0) {
+                return g;
+            }
+        }
+        bucket.push_back(normals.size());
+        normals.push_back(Plane(plane.a, plane.b, plane.c, 0.0f));
+        return normals.size() - 1;
+    }
+
+    const Range& Extent(size_t group, size_t gate) const {
+        return extents_[group * gates_.size() + gate];
+    }
+
+    std::vector<Gate>& gates_;
+    std::vector<size_t> groupOf_;  // per gate: index of its normal, NO_GROUP for none
+    size_t groupCount_ = 0;
+    std::vector<Range> extents_;  // per group, per gate
+};
+
 // The flood of one gate: every leaf reachable from its target through gates that lie
-// beyond it and have it behind them. Which gates qualify depends only on the gate being
-// flooded, so each is tested once, the first time the flood meets it.
+// beyond it and have it behind them. Every gate belongs to one leaf and each leaf is
+// entered once, so each gate is tested at most once per flood, and only if the flood
+// reaches its leaf.
 class GateFlood {
 public:
     GateFlood(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves)
-        : gates_(gates), leaves_(leaves), frontGates_(gates.size(), UNKNOWN) {}
+        : gates_(gates), leaves_(leaves), projections_(gates) {}
 
     void Run(int32_t gateIndex) {
         Gate& gate = gates_[gateIndex];
-        source_ = gateIndex;
-        std::fill(frontGates_.begin(), frontGates_.end(), UNKNOWN);
+        const auto i = static_cast<size_t>(gateIndex);
         int32_t count = 0;
-        std::vector<int32_t> pending{gate.targetLeaf};
-        while (!pending.empty()) {
-            const int32_t leaf = pending.back();
-            pending.pop_back();
+        pending_.assign(1, gate.targetLeaf);
+        while (!pending_.empty()) {
+            const int32_t leaf = pending_.back();
+            pending_.pop_back();
             if (gate.mightSee[leaf] != 0) {
                 continue;
             }
             gate.mightSee[leaf] = 1;
             ++count;
-            // Reverse order on a stack keeps the visiting order of a recursive flood; the
-            // set reached does not depend on it either way.
-            const std::vector<int32_t>& exits = leaves_[leaf].gateIndices;
-            for (auto it = exits.rbegin(); it != exits.rend(); ++it) {
-                if (IsFrontGate(*it)) {
-                    pending.push_back(gates_[*it].targetLeaf);
+            for (const int32_t exit : leaves_[leaf].gateIndices) {
+                const auto j = static_cast<size_t>(exit);
+                // Gate j may follow only if it lies at least partly beyond this gate and
+                // this gate lies at least partly behind it.
+                if (j != i && projections_.ReachesInFront(j, i) &&
+                    projections_.ReachesBehind(i, j)) {
+                    pending_.push_back(gates_[j].targetLeaf);
                 }
             }
         }
@@ -164,33 +306,10 @@ public:
     }
 
 private:
-    static constexpr int8_t UNKNOWN = -1;
-
-    bool IsFrontGate(int32_t j) {
-        if (frontGates_[j] == UNKNOWN) {
-            frontGates_[j] = Test(j) ? 1 : 0;
-        }
-        return frontGates_[j] == 1;
-    }
-
-    // Gate j may follow the source gate only if it lies at least partly beyond it and the
-    // source lies at least partly behind it.
-    bool Test(int32_t j) {
-        if (j == source_) {
-            return false;
-        }
-        Gate& source = gates_[source_];
-        Gate& other = gates_[j];
-        if (!IsFrontOrSpanning(ClassifyPoly(source.polygon.GetPlane(), other.polygon))) {
-            return false;
-        }
-        return IsBackOrSpanning(ClassifyPoly(other.polygon.GetPlane(), source.polygon));
-    }
-
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
-    std::vector<int8_t> frontGates_;
-    int32_t source_ = -1;
+    GateProjections projections_;
+    std::vector<int32_t> pending_;
 };
 
 }  // namespace

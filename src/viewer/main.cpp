@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/model_check.h"
 #include "model/model_reader.h"
 #include "viewer/debug_render.h"
 #include "viewer/key_bindings.h"
@@ -77,6 +79,11 @@ int main(int argc, char** argv) {
     std::unique_ptr<PlyModel> model = LoadModel(MODEL_FILE_NAME, reason);
     if (!model) {
         ReportLoadFailure(reason);
+        return LOAD_FAILED_STATUS;
+    }
+    // A file can be well formed and still name coordinates the compiler cannot work with.
+    if (const std::optional<std::string> problem = CheckModelGeometry(*model)) {
+        ReportLoadFailure(*problem);
         return LOAD_FAILED_STATUS;
     }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/model_check.h"
 #include "compile_json.h"
 #include "model/model_reader.h"
 #include "pvs/pvs.h"
@@ -163,9 +164,9 @@ void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
 }
 
 void PrintVerify(const VerifyResult& result) {
-    std::cout << "verify pairs " << result.pairs << " clear " << result.clearPairs
-              << " violations " << result.violations.size() << " confirmed "
-              << result.confirmedPairs << " of " << result.visiblePairs << " visible pairs\n";
+    std::cout << "verify pairs " << result.pairs << " clear " << result.clearPairs << " violations "
+              << result.violations.size() << " confirmed " << result.confirmedPairs << " of "
+              << result.visiblePairs << " visible pairs\n";
     const auto point = [](Vector3 p) {
         char text[96];
         std::snprintf(text, sizeof text, "(%.9g,%.9g,%.9g)", p.x, p.y, p.z);
@@ -173,8 +174,8 @@ void PrintVerify(const VerifyResult& result) {
     };
     for (const VerifyViolation& v : result.violations) {
         std::cout << "violation leaves " << v.leafA << " " << v.leafB << " points "
-                  << point(v.pointA) << " " << point(v.pointB) << " sees " << int(v.aSeesB)
-                  << " " << int(v.bSeesA) << "\n";
+                  << point(v.pointA) << " " << point(v.pointB) << " sees " << int(v.aSeesB) << " "
+                  << int(v.bSeesA) << "\n";
     }
     std::cout.flush();
 }
@@ -209,6 +210,10 @@ int Compile(const Options& options) {
     if (options.info) {
         PrintInfo(*model);
         return EXIT_OK;
+    }
+    if (const std::optional<std::string> problem = CheckModelGeometry(*model)) {
+        std::cerr << "bspc: cannot compile \"" << options.model << "\": " << *problem << std::endl;
+        return EXIT_BAD_MODEL;
     }
     BspCompiler compiler;
     compiler.literal = options.literal;

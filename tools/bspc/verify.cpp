@@ -52,8 +52,8 @@ public:
     // Uniform in [0, bound), bound > 0: rejection of the biased top of the range.
     uint64_t Below(uint64_t bound) {
         assert(bound > 0 && "a bounded draw needs a non-empty range");
-        const uint64_t limit = std::numeric_limits<uint64_t>::max() -
-                               std::numeric_limits<uint64_t>::max() % bound;
+        const uint64_t limit =
+            std::numeric_limits<uint64_t>::max() - std::numeric_limits<uint64_t>::max() % bound;
         uint64_t draw = Next();
         while (draw >= limit) {
             draw = Next();
@@ -96,8 +96,7 @@ public:
             const Vector3 end = RayEnd(from, Direction());
             const double reach = walls_.FirstTouch(from, end).value_or(1.0);
             const double t = random_.Uniform() * reach;
-            const Vector3 p{Lerp(from.x, end.x, t), Lerp(from.y, end.y, t),
-                            Lerp(from.z, end.z, t)};
+            const Vector3 p{Lerp(from.x, end.x, t), Lerp(from.y, end.y, t), Lerp(from.z, end.z, t)};
             const int32_t leaf = compiler_.LocateLeaf(p, 0);
             if (leaf >= 0) {
                 return LocatedPoint{p, leaf};
@@ -121,8 +120,8 @@ private:
     std::array<double, 3> Direction() {
         for (;;) {
             const std::array<double, 3> v = {2.0 * random_.Uniform() - 1.0,
-                                              2.0 * random_.Uniform() - 1.0,
-                                              2.0 * random_.Uniform() - 1.0};
+                                             2.0 * random_.Uniform() - 1.0,
+                                             2.0 * random_.Uniform() - 1.0};
             const double lengthSq = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
             if (lengthSq <= 1.0 && lengthSq > 1e-6) {
                 const double length = std::sqrt(lengthSq);
