@@ -69,9 +69,15 @@ private:
     double total_ = 0.0;
 };
 
+// Where the report goes: standard output, unless the JSON goes there, so that the JSON
+// stays parseable when piped.
+std::ostream& Report(const Options& options) {
+    return options.jsonFile == "-" ? std::cerr : std::cout;
+}
+
 void PrintLine(const Options& options, const std::string& label, int64_t value) {
     if (!options.quiet) {
-        std::cout << label << value << std::endl;
+        Report(options) << label << value << std::endl;
     }
 }
 
@@ -158,26 +164,28 @@ void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
     const auto leafCount = static_cast<int64_t>(compiler.leaves.size());
     const int64_t setBytes = leafCount * leafCount;
     const int64_t gateBytes = 2 * static_cast<int64_t>(compiler.gates.size()) * leafCount;
-    std::printf("pvs average %.2f largest %lld\n", average, (long long)largest);
-    std::printf("pvs bytes %lld gate bytes %lld\n", (long long)setBytes, (long long)gateBytes);
-    std::fflush(stdout);
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "pvs average %.2f largest %lld\npvs bytes %lld gate bytes %lld", average,
+                  (long long)largest, (long long)setBytes, (long long)gateBytes);
+    Report(options) << line << std::endl;
 }
 
-void PrintVerify(const VerifyResult& result) {
-    std::cout << "verify pairs " << result.pairs << " clear " << result.clearPairs << " violations "
-              << result.violations.size() << " confirmed " << result.confirmedPairs << " of "
-              << result.visiblePairs << " visible pairs\n";
+void PrintVerify(const Options& options, const VerifyResult& result) {
+    std::ostream& out = Report(options);
+    out << "verify pairs " << result.pairs << " clear " << result.clearPairs << " violations "
+        << result.violations.size() << " confirmed " << result.confirmedPairs << " of "
+        << result.visiblePairs << " visible pairs\n";
     const auto point = [](Vector3 p) {
         char text[96];
         std::snprintf(text, sizeof text, "(%.9g,%.9g,%.9g)", p.x, p.y, p.z);
         return std::string(text);
     };
     for (const VerifyViolation& v : result.violations) {
-        std::cout << "violation leaves " << v.leafA << " " << v.leafB << " points "
-                  << point(v.pointA) << " " << point(v.pointB) << " sees " << int(v.aSeesB) << " "
-                  << int(v.bSeesA) << "\n";
+        out << "violation leaves " << v.leafA << " " << v.leafB << " points " << point(v.pointA)
+            << " " << point(v.pointB) << " sees " << int(v.aSeesB) << " " << int(v.bSeesA) << "\n";
     }
-    std::cout.flush();
+    out.flush();
 }
 
 bool WriteJson(const Options& options, const BspCompiler& compiler) {
@@ -243,16 +251,16 @@ int Compile(const Options& options) {
         clock.Run("verify", [&] {
             result = VerifyPvs(compiler, walls, options.verifyPairs, options.verifySeed);
         });
-        PrintVerify(result);
+        PrintVerify(options, result);
         status = result.violations.empty() ? EXIT_OK : EXIT_PVS_VIOLATION;
     }
     clock.PrintTotal();
 
     for (const std::string& text : options.locate) {
         const Vector3 p = *ParsePoint(text);
-        std::cout << "locate " << text << " -> " << compiler.LocateLeaf(p, 0) << "\n";
+        Report(options) << "locate " << text << " -> " << compiler.LocateLeaf(p, 0) << "\n";
     }
-    std::cout.flush();
+    Report(options).flush();
     if (!options.jsonFile.empty() && !WriteJson(options, compiler)) {
         return EXIT_BAD_MODEL;
     }
