@@ -50,6 +50,15 @@ public:
     // identical; tests compare the two.
     bool literal = false;
 
+    // Worker threads for the work whose result does not depend on its order (the splitter
+    // counts of a node, the portal squares of the nodes, the flood of each gate). The
+    // output is the same for every count; 1 runs everything on the calling thread.
+    int32_t threads = 1;
+
+    // Stop the visibility pass after the flood: every gate sees what its flood reached.
+    // Much faster, with larger sets; the viewer never sets it.
+    bool floodOnly = false;
+
     // Appends the model's faces to buildPolys as welded, flat polygons.
     void ImportPolys(const PlyModel& model);
 

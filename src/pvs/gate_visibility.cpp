@@ -438,6 +438,16 @@ private:
 }  // namespace
 
 void BspCompiler::CalcVisibility(const ProgressFn& progress) {
+    if (floodOnly) {
+        for (Gate& gate : gates) {
+            gate.sees = gate.mightSee;
+            gate.progress = GATE_DONE;
+        }
+        if (progress) {
+            progress(static_cast<int64_t>(gates.size()), static_cast<int64_t>(gates.size()));
+        }
+        return;
+    }
     // Smallest floods first, so later gates can narrow by finished gates' sharper sets.
     // The sort is stable: gates with equal counts keep index order, so the sets are the
     // same on every run and every machine.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bsp/bsp_compiler.h"
@@ -39,6 +40,9 @@ struct Options {
     bool quiet = false;
     bool progress = false;
     bool literal = false;
+    int32_t threads = 0;  // 0: one per core
+    int32_t clipSteps = 4;
+    bool floodOnly = false;
     int64_t verifyPairs = 0;  // 0: no check
     uint64_t verifySeed = 1;
 };
@@ -68,6 +72,11 @@ private:
     bool enabled_;
     double total_ = 0.0;
 };
+
+int32_t DefaultThreadCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+}
 
 // Where the report goes: standard output, unless the JSON goes there, so that the JSON
 // stays parseable when piped.
@@ -225,6 +234,9 @@ int Compile(const Options& options) {
     }
     BspCompiler compiler;
     compiler.literal = options.literal;
+    compiler.threads = options.threads > 0 ? options.threads : DefaultThreadCount();
+    compiler.clipSteps = options.clipSteps;
+    compiler.floodOnly = options.floodOnly;
     clock.Run("import", [&] { compiler.ImportPolys(*model); });
     // The check needs the level's polygons whole; the tree construction splits and consumes
     // the imported list.
@@ -282,6 +294,16 @@ int main(int argc, char** argv) {
     app.add_flag("--time", options.time, "print each stage's wall time to standard error");
     app.add_flag("-q,--quiet", options.quiet, "print only errors (and what was asked for)");
     app.add_flag("--progress", options.progress, "show visibility progress on standard error");
+    app.add_option("--threads", options.threads,
+                   "worker threads (default: one per core); the output does not depend on it")
+        ->check(CLI::Range(1, 256));
+    app.add_option("--clip-steps", options.clipSteps,
+                   "separating-plane clipping steps of the visibility pass, 0 to 4 (default 4; "
+                   "fewer is faster and gives larger sets)")
+        ->check(CLI::Range(0, 4));
+    app.add_flag("--fast", options.floodOnly,
+                 "stop the visibility pass after the flood: each gate sees what its flood "
+                 "reached (much faster, larger sets)");
     app.add_flag("--literal", options.literal,
                  "use the plain quadratic searches (slow; the output is the same)");
     auto* verify = app.add_option("--verify", options.verifyPairs,
