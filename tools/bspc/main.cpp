@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/deep_stack.h"
 #include "bsp/model_check.h"
 #include "compile_json.h"
 #include "model/model_reader.h"
@@ -30,6 +31,7 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_BAD_MODEL = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_PVS_VIOLATION = 3;
+constexpr int EXIT_TOO_LARGE = 5;
 
 struct Options {
     std::string model;
@@ -197,6 +199,33 @@ void PrintVerify(const Options& options, const VerifyResult& result) {
     out.flush();
 }
 
+// The visibility pass holds two bytes per leaf for every gate and one byte per leaf for
+// every leaf. Says how much before allocating it, and refuses when the machine could never
+// hold it.
+bool CheckVisibilityMemory(const Options& options, const BspCompiler& compiler) {
+    const auto leafCount = static_cast<double>(compiler.leaves.size());
+    const double gateBytes = 2.0 * 2.0 * static_cast<double>(compiler.portals.size()) * leafCount;
+    const double setBytes = leafCount * leafCount;
+    const double machineBytes =
+        static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+    constexpr double MIB = 1024.0 * 1024.0;
+    char line[160];
+    std::snprintf(line, sizeof line, "memory sets %.1f MiB gates %.1f MiB of %.1f MiB",
+                  setBytes / MIB, gateBytes / MIB, machineBytes / MIB);
+    // On standard error with the other progress notes, so that standard output keeps the
+    // viewer's own lines together.
+    if (!options.quiet) {
+        std::cerr << line << std::endl;
+    }
+    if (machineBytes > 0 && gateBytes + setBytes > machineBytes) {
+        std::cerr << "bspc: cannot compute the visibility of \"" << options.model << "\": it needs "
+                  << (gateBytes + setBytes) / MIB << " MiB and the machine has "
+                  << machineBytes / MIB << " MiB" << std::endl;
+        return false;
+    }
+    return true;
+}
+
 bool WriteJson(const Options& options, const BspCompiler& compiler) {
     if (options.jsonFile == "-") {
         WriteCompilerJson(compiler, std::cout);
@@ -251,6 +280,9 @@ int Compile(const Options& options) {
     PrintLine(options, "leaf count ", static_cast<int64_t>(compiler.leaves.size()));
     clock.Run("portals", [&] { compiler.BuildPortals(); });
     PrintLine(options, "portal count ", static_cast<int64_t>(compiler.portals.size()));
+    if (!CheckVisibilityMemory(options, compiler)) {
+        return EXIT_TOO_LARGE;
+    }
     clock.Run("gates", [&] { compiler.BuildGates(); });
     clock.Run("flood", [&] { compiler.FloodMightSee(); });
     clock.Run("visibility", [&] { compiler.CalcVisibility(MakeProgress(options)); });
@@ -318,5 +350,8 @@ int main(int argc, char** argv) {
         const int code = app.exit(e);
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
-    return Compile(options);
+    // The stages that recurse as deep as the level is get a stack to match.
+    int status = EXIT_OK;
+    RunOnDeepStack([&] { status = Compile(options); });
+    return status;
 }
