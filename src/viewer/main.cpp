@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/deep_stack.h"
 #include "bsp/model_check.h"
 #include "model/model_reader.h"
 #include "viewer/debug_render.h"
@@ -90,18 +91,22 @@ int main(int argc, char** argv) {
     // Created before the import it receives; lives until the process ends.
     view.compiler = std::make_unique<BspCompiler>();
     BspCompiler& compiler = *view.compiler;
-    // The model is read only here; the compiler holds its own copies of the polygons.
-    compiler.ImportPolys(*model);
-    // Consumes the imported polygons; always succeeds, so its result is not looked at.
-    compiler.BuildTree();
-    PrintCount("poly count ", compiler.polys.size());
-    PrintCount("node count ", compiler.nodes.size());
-    PrintCount("leaf count ", compiler.leaves.size());
-    // Portals are cut from the finished tree's node planes.
-    compiler.BuildPortals();
-    PrintCount("portal count ", compiler.portals.size());
-    // Visibility flows through the portals, so it needs all of them.
-    compiler.ComputePvs();
+    // The compile stages recurse as deep as the level is; they run on a stack to match,
+    // one after another, while this thread waits.
+    RunOnDeepStack([&] {
+        // The model is read only here; the compiler holds its own copies of the polygons.
+        compiler.ImportPolys(*model);
+        // Consumes the imported polygons; always succeeds, so its result is not looked at.
+        compiler.BuildTree();
+        PrintCount("poly count ", compiler.polys.size());
+        PrintCount("node count ", compiler.nodes.size());
+        PrintCount("leaf count ", compiler.leaves.size());
+        // Portals are cut from the finished tree's node planes.
+        compiler.BuildPortals();
+        PrintCount("portal count ", compiler.portals.size());
+        // Visibility flows through the portals, so it needs all of them.
+        compiler.ComputePvs();
+    });
 
     // The fixed drawings are recorded once, now that every result they show is final.
     view.leavesList = RecordNewList([] { DrawLeaves(DrawMode::RECORDING); });
