@@ -15,4 +15,22 @@ inline constexpr size_t DEEP_STACK_BYTES = size_t{1} << 30;
 // when no such thread can be made.
 void RunOnDeepStack(const std::function<void()>& work, size_t stackBytes = DEEP_STACK_BYTES);
 
+// A thread with a deep stack, for work shared between threads. When no such thread can be
+// made, Start runs the work on the calling thread before returning.
+class DeepStackThread {
+public:
+    DeepStackThread() = default;
+    DeepStackThread(const DeepStackThread&) = delete;
+    DeepStackThread& operator=(const DeepStackThread&) = delete;
+    ~DeepStackThread() { Join(); }
+
+    // work must outlive the thread (until Join returns).
+    void Start(const std::function<void()>& work, size_t stackBytes = DEEP_STACK_BYTES);
+    void Join();
+
+private:
+    unsigned long thread_ = 0;
+    bool running_ = false;
+};
+
 }  // namespace bsppvs

@@ -4,13 +4,18 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <unordered_map>
 
+#include "bsp/parallel_for.h"
 #include "geometry/tolerances.h"
 
 namespace bsppvs {
 
 namespace {
+
+// Lists shorter than this are counted on one thread: sharing them costs more than it saves.
+constexpr size_t ELEMENTS_PER_SLICE = 8192;
 
 struct NormalKey {
     uint32_t bits[3];
@@ -49,42 +54,73 @@ void AddRun(std::vector<int32_t>& diff, size_t from, size_t to) {
     }
 }
 
-void CountGroup(NormalGroup& group, const std::vector<BuildPoly*>& elements) {
-    const std::vector<float>& ds = group.distances;
-    const size_t q = ds.size();
-    std::vector<int32_t> front(q + 1, 0);
-    std::vector<int32_t> back(q + 1, 0);
-    std::vector<int32_t> spanning(q + 1, 0);
-    const Plane& plane = group.plane;
-    for (BuildPoly* poly : elements) {
-        float tMin = std::numeric_limits<float>::infinity();
-        float tMax = -std::numeric_limits<float>::infinity();
-        for (const Vector3& p : poly->points) {
-            // The signed distance before its final "- d", rounded as the classification
-            // rounds it; (t - d) is monotone in t and in d.
-            const float t = plane.a * p.x + plane.b * p.y + plane.c * p.z;
-            tMin = std::min(tMin, t);
-            tMax = std::max(tMax, t);
-        }
-        // Some corner is in front for the distances before frontEnd, and some corner is
-        // behind for the distances from backBegin on.
-        const size_t frontEnd = static_cast<size_t>(
-            std::partition_point(ds.begin(), ds.end(),
-                                 [&](float d) { return tMax - d > POLY_CLASSIFY_EPSILON; }) -
-            ds.begin());
-        const size_t backBegin = static_cast<size_t>(
-            std::partition_point(ds.begin(), ds.end(),
-                                 [&](float d) { return !(tMin - d < -POLY_CLASSIFY_EPSILON); }) -
-            ds.begin());
-        AddRun(front, 0, std::min(frontEnd, backBegin));
-        AddRun(spanning, backBegin, frontEnd);
-        AddRun(back, std::max(frontEnd, backBegin), q);
-        if (frontEnd < backBegin) {
-            // In the plane: the facing decides, whatever the distance.
-            const bool same = FacesSameWay(plane, poly->GetPlane());
-            AddRun(same ? front : back, frontEnd, backBegin);
+// Difference arrays of one group's counts: +1 where a run of distances starts, -1 past
+// its end.
+struct RunCounters {
+    std::vector<int32_t> front;
+    std::vector<int32_t> back;
+    std::vector<int32_t> spanning;
+
+    explicit RunCounters(size_t q) : front(q + 1, 0), back(q + 1, 0), spanning(q + 1, 0) {}
+
+    void Add(const RunCounters& other) {
+        for (size_t i = 0; i < front.size(); ++i) {
+            front[i] += other.front[i];
+            back[i] += other.back[i];
+            spanning[i] += other.spanning[i];
         }
     }
+};
+
+void CountRuns(const NormalGroup& group, BuildPoly& poly, RunCounters& runs) {
+    const std::vector<float>& ds = group.distances;
+    const size_t q = ds.size();
+    const Plane& plane = group.plane;
+    float tMin = std::numeric_limits<float>::infinity();
+    float tMax = -std::numeric_limits<float>::infinity();
+    for (const Vector3& p : poly.points) {
+        // The signed distance before its final "- d", rounded as the classification
+        // rounds it; (t - d) is monotone in t and in d.
+        const float t = plane.a * p.x + plane.b * p.y + plane.c * p.z;
+        tMin = std::min(tMin, t);
+        tMax = std::max(tMax, t);
+    }
+    // Some corner is in front for the distances before frontEnd, and some corner is behind
+    // for the distances from backBegin on.
+    const size_t frontEnd = static_cast<size_t>(
+        std::partition_point(ds.begin(), ds.end(),
+                             [&](float d) { return tMax - d > POLY_CLASSIFY_EPSILON; }) -
+        ds.begin());
+    const size_t backBegin = static_cast<size_t>(
+        std::partition_point(ds.begin(), ds.end(),
+                             [&](float d) { return !(tMin - d < -POLY_CLASSIFY_EPSILON); }) -
+        ds.begin());
+    AddRun(runs.front, 0, std::min(frontEnd, backBegin));
+    AddRun(runs.spanning, backBegin, frontEnd);
+    AddRun(runs.back, std::max(frontEnd, backBegin), q);
+    if (frontEnd < backBegin) {
+        // In the plane: the facing decides, whatever the distance.
+        const bool same = FacesSameWay(plane, poly.GetPlane());
+        AddRun(same ? runs.front : runs.back, frontEnd, backBegin);
+    }
+}
+
+void CountGroup(NormalGroup& group, const std::vector<BuildPoly*>& elements, int32_t threads) {
+    const size_t q = group.distances.size();
+    RunCounters total(q);
+    // Each slice counts into its own arrays; integer sums do not depend on the split.
+    std::mutex merge;
+    ParallelFor(threads, elements.size(), ELEMENTS_PER_SLICE, [&](size_t begin, size_t end) {
+        RunCounters runs(q);
+        for (size_t i = begin; i < end; ++i) {
+            CountRuns(group, *elements[i], runs);
+        }
+        const std::lock_guard<std::mutex> lock(merge);
+        total.Add(runs);
+    });
+    const std::vector<int32_t>& front = total.front;
+    const std::vector<int32_t>& back = total.back;
+    const std::vector<int32_t>& spanning = total.spanning;
     group.counts.resize(q);
     SideCounts running;
     for (size_t i = 0; i < q; ++i) {
@@ -115,7 +151,7 @@ std::vector<SideCounts> CountCandidateSidesLiteral(BuildPolyList& list) {
     return result;
 }
 
-std::vector<SideCounts> CountCandidateSides(BuildPolyList& list) {
+std::vector<SideCounts> CountCandidateSides(BuildPolyList& list, int32_t threads) {
     std::vector<BuildPoly*> elements;
     std::vector<BuildPoly*> candidates;
     std::unordered_map<NormalKey, size_t, NormalKeyHash> groupOf;
@@ -143,7 +179,7 @@ std::vector<SideCounts> CountCandidateSides(BuildPolyList& list) {
         std::vector<float>& ds = group.distances;
         std::sort(ds.begin(), ds.end());
         ds.erase(std::unique(ds.begin(), ds.end()), ds.end());
-        CountGroup(group, elements);
+        CountGroup(group, elements, threads);
     }
     std::vector<SideCounts> result;
     result.reserve(candidates.size());

@@ -45,7 +45,8 @@ struct SideCounts {
 // back over consecutive runs of d, found by binary search, and accumulated in difference
 // arrays. The cost per node is about (polygons x distinct normals x log candidates)
 // instead of (polygons x candidates).
-std::vector<SideCounts> CountCandidateSides(BuildPolyList& list);
+// Long lists are counted on up to `threads` threads, with the same result.
+std::vector<SideCounts> CountCandidateSides(BuildPolyList& list, int32_t threads = 1);
 
 // The same counts by classifying every other element against each candidate's plane:
 // quadratic in the list length.

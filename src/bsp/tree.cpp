@@ -45,7 +45,7 @@ bool BspCompiler::AllUsedAsSplitters(const BuildPolyList& list) {
 BuildPolyList::iterator BspCompiler::ChooseSplitterIn(BuildPolyList& list,
                                                       std::vector<SideCounts>& counts) {
     if (counts.empty()) {
-        counts = literal ? CountCandidateSidesLiteral(list) : CountCandidateSides(list);
+        counts = literal ? CountCandidateSidesLiteral(list) : CountCandidateSides(list, threads);
     }
     int32_t bestScore = INITIAL_BEST_SCORE;
     auto best = list.end();

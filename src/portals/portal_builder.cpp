@@ -4,10 +4,12 @@
 
 #include "portals/portal_builder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <list>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/parallel_for.h"
 #include "geometry/bounds.h"
 #include "geometry/tolerances.h"
 
@@ -168,14 +170,25 @@ bool BspCompiler::AddPortal(const Portal& portal) {
 
 void BspCompiler::BuildPortals() {
     portalByLeafPair_.clear();
-    for (size_t i = 0; i < nodes.size(); ++i) {
-        Portal square = MakeNodePortal(nodes[i]);
-        std::list<Portal> pieces;
-        // Every square starts at the root, not at its own node.
-        ClipPortal(square, pieces, 0);
-        for (const Portal& piece : pieces) {
-            if (piece.leafIndices.size() == 2) {
-                AddPortal(piece);
+    // The nodes' squares are cut independently, a block of nodes at a time, and merged in
+    // node order, so the result does not depend on how many threads cut them.
+    constexpr size_t NODES_PER_BLOCK = 1024;
+    constexpr size_t NODES_PER_SLICE = 16;
+    for (size_t first = 0; first < nodes.size(); first += NODES_PER_BLOCK) {
+        const size_t count = std::min(NODES_PER_BLOCK, nodes.size() - first);
+        std::vector<std::list<Portal>> pieces(count);
+        ParallelFor(threads, count, NODES_PER_SLICE, [&](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i) {
+                Portal square = MakeNodePortal(nodes[first + i]);
+                // Every square starts at the root, not at its own node.
+                ClipPortal(square, pieces[i], 0);
+            }
+        });
+        for (const std::list<Portal>& nodePieces : pieces) {
+            for (const Portal& piece : nodePieces) {
+                if (piece.leafIndices.size() == 2) {
+                    AddPortal(piece);
+                }
             }
         }
     }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "bsp/bsp_compiler.h"
+#include "bsp/parallel_for.h"
 #include "geometry/tolerances.h"
 #include "pvs/pvs.h"
 
@@ -276,8 +277,9 @@ private:
 // reaches its leaf.
 class GateFlood {
 public:
-    GateFlood(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves)
-        : gates_(gates), leaves_(leaves), projections_(gates) {}
+    GateFlood(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves,
+              const GateProjections& projections)
+        : gates_(gates), leaves_(leaves), projections_(projections) {}
 
     void Run(int32_t gateIndex) {
         Gate& gate = gates_[gateIndex];
@@ -308,20 +310,26 @@ public:
 private:
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
-    GateProjections projections_;
+    const GateProjections& projections_;
     std::vector<int32_t> pending_;
 };
 
 }  // namespace
 
 void BspCompiler::FloodMightSee() {
-    GateFlood flood(gates, leaves);
-    for (size_t i = 0; i < gates.size(); ++i) {
-        // A gate that leads nowhere keeps an empty set.
-        if (gates[i].targetLeaf != -1) {
-            flood.Run(static_cast<int32_t>(i));
+    // Fills every gate's plane cache first, so the floods below only read shared state and
+    // can run side by side, each writing its own gate's set.
+    const GateProjections projections(gates);
+    constexpr size_t GATES_PER_SLICE = 64;
+    ParallelFor(threads, gates.size(), GATES_PER_SLICE, [&](size_t begin, size_t end) {
+        GateFlood flood(gates, leaves, projections);
+        for (size_t i = begin; i < end; ++i) {
+            // A gate that leads nowhere keeps an empty set.
+            if (gates[i].targetLeaf != -1) {
+                flood.Run(static_cast<int32_t>(i));
+            }
         }
-    }
+    });
 }
 
 namespace {
