@@ -181,7 +181,9 @@ namespace {
 // too large; there the tests classify the polygons directly.
 class GateProjections {
 public:
-    explicit GateProjections(std::vector<Gate>& gates) : gates_(gates) {
+    // With `direct`, no table is made and every test classifies the polygons in full (the
+    // literal flood, kept for comparison).
+    GateProjections(std::vector<Gate>& gates, bool direct) : gates_(gates) {
         std::vector<Plane> normals;
         std::unordered_map<uint64_t, std::vector<size_t>> byHash;
         groupOf_.assign(gates.size(), NO_GROUP);
@@ -193,7 +195,7 @@ public:
             groupOf_[j] = GroupOf(plane, normals, byHash);
         }
         groupCount_ = normals.size();
-        if (groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
+        if (direct || groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
             groupCount_ = 0;  // too many normals: classify directly
             return;
         }
@@ -319,7 +321,7 @@ private:
 void BspCompiler::FloodMightSee() {
     // Fills every gate's plane cache first, so the floods below only read shared state and
     // can run side by side, each writing its own gate's set.
-    const GateProjections projections(gates);
+    const GateProjections projections(gates, literal);
     constexpr size_t GATES_PER_SLICE = 64;
     ParallelFor(threads, gates.size(), GATES_PER_SLICE, [&](size_t begin, size_t end) {
         GateFlood flood(gates, leaves, projections);
