@@ -30,7 +30,8 @@ struct Place {
 std::string Describe(Place place) {
     std::string text = place.what;
     if (place.index >= 0) {
-        text += " " + std::to_string(place.index);
+        text += ' ';
+        text += std::to_string(place.index);
     }
     return text;
 }

@@ -199,10 +199,17 @@ public:
             groupCount_ = 0;  // too many normals: classify directly
             return;
         }
-        extents_.resize(groupCount_ * gates.size());
+        // A flood holds its source gate i fixed: the front test reads gate j's largest
+        // value along i's normal (one row per normal, walked along j), the back test reads
+        // i's smallest value along each j's normal (one row per gate, walked along the
+        // normals). Each table is laid out so that its reads stay in one row.
+        maxByNormal_.resize(groupCount_ * gates.size());
+        minByGate_.resize(groupCount_ * gates.size());
         for (size_t g = 0; g < groupCount_; ++g) {
             for (size_t j = 0; j < gates.size(); ++j) {
-                extents_[g * gates.size() + j] = ExtentAlong(normals[g], gates[j].polygon);
+                const Range range = ExtentAlong(normals[g], gates[j].polygon);
+                maxByNormal_[g * gates.size() + j] = range.max;
+                minByGate_[j * groupCount_ + g] = range.min;
             }
         }
     }
@@ -214,7 +221,7 @@ public:
         if (groupCount_ == 0) {
             return IsFrontOrSpanning(ClassifyPoly(plane, gates_[j].polygon));
         }
-        return Extent(groupOf_[i], j).max - plane.d > POLY_CLASSIFY_EPSILON;
+        return maxByNormal_[groupOf_[i] * gates_.size() + j] - plane.d > POLY_CLASSIFY_EPSILON;
     }
 
     // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
@@ -224,7 +231,7 @@ public:
         if (groupCount_ == 0) {
             return IsBackOrSpanning(ClassifyPoly(plane, gates_[i].polygon));
         }
-        return Extent(groupOf_[j], i).min - plane.d < -POLY_CLASSIFY_EPSILON;
+        return minByGate_[i * groupCount_ + groupOf_[j]] - plane.d < -POLY_CLASSIFY_EPSILON;
     }
 
 private:
@@ -263,14 +270,11 @@ private:
         return normals.size() - 1;
     }
 
-    const Range& Extent(size_t group, size_t gate) const {
-        return extents_[group * gates_.size() + gate];
-    }
-
     std::vector<Gate>& gates_;
     std::vector<size_t> groupOf_;  // per gate: index of its normal, NO_GROUP for none
     size_t groupCount_ = 0;
-    std::vector<Range> extents_;  // per group, per gate
+    std::vector<float> maxByNormal_;  // [normal][gate]: largest value over the corners
+    std::vector<float> minByGate_;    // [gate][normal]: smallest value over the corners
 };
 
 // The flood of one gate: every leaf reachable from its target through gates that lie
