@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -114,7 +115,7 @@ TEST_F(BspcRun, JsonHoldsTheCountsAndTheSets) {
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_GE(lines.size(), 5u);
     const std::pair<const char*, const char*> countOfLine[] = {
-        {"polys", "poly count "},     {"nodes", "node count "},  {"leaves", "leaf count "},
+        {"polys", "poly count "},     {"nodes", "node count "},   {"leaves", "leaf count "},
         {"portals", "portal count "}, {"triangles", "TriCount "},
     };
     for (size_t k = 0; k < std::size(countOfLine); ++k) {
@@ -155,7 +156,8 @@ TEST_F(BspcRun, LocatePrintsTheLeafOfEachPoint) {
     }
     const BspcOutput run = Bspc(arguments);
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<Vector3> world = {{0, 50, 0}, {100, 50, 100}, {-20.5f, 1, 30}, {5000, 50, 5000}};
+    const std::vector<Vector3> world = {
+        {0, 50, 0}, {100, 50, 100}, {-20.5f, 1, 30}, {5000, 50, 5000}};
     std::vector<std::string> expected;
     for (size_t k = 0; k < points.size(); ++k) {
         expected.push_back("locate " + points[k] + " -> " +
@@ -175,7 +177,8 @@ TEST_F(BspcRun, VerifyPrintsItsSummaryAndRepeats) {
                            " of " + std::to_string(result.visiblePairs) + " visible pairs\n");
     EXPECT_EQ(Bspc(Model() + " -q --verify 3000 --seed 5").out, run.out);
     // The default seed is 1.
-    EXPECT_EQ(Bspc(Model() + " -q --verify 500").out, Bspc(Model() + " -q --verify 500 --seed 1").out);
+    EXPECT_EQ(Bspc(Model() + " -q --verify 500").out,
+              Bspc(Model() + " -q --verify 500 --seed 1").out);
 }
 
 // A file that cannot be read gives status 1 and one line on standard error naming it.
@@ -204,6 +207,10 @@ TEST_F(BspcRun, BadOptionsExitTwo) {
         Model() + " --verify many",
         Model() + " --seed 3",
         Model() + " " + Model(),
+        Model() + " --max-seconds 0",
+        Model() + " --max-seconds -1",
+        Model() + " --max-seconds nan",
+        Model() + " --max-seconds soon",
     };
     for (const std::string& arguments : cases) {
         const BspcOutput run = Bspc(arguments);
@@ -211,6 +218,52 @@ TEST_F(BspcRun, BadOptionsExitTwo) {
         EXPECT_EQ(run.out, "") << arguments;
         EXPECT_NE(run.err, "") << arguments;
     }
+}
+
+// A run stopped by its time limit exits 4 with a message and leaves the JSON target as it
+// was, with no temporary file beside it; a run within its limit writes the target whole.
+TEST_F(BspcRun, TimeLimitStopsTheRunLeavingNoPartialFile) {
+    const auto big = BuildMazeModel(GenerateMaze({48, 48, 1, 0.6, 20}), MazeLayout{});
+    std::string reason;
+    ASSERT_TRUE(SaveModel(*big, PathOf("big.ply"), reason)) << reason;
+    const std::string json = PathOf("limited.json");
+    { std::ofstream(json, std::ios::binary) << "earlier"; }
+    const auto filesHere = [] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(*dir_)) {
+            // Leaving out the files that catch the runs' output.
+            const std::string name = entry.path().filename().string();
+            if (name != "out.txt" && name != "err.txt") {
+                names.push_back(name);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = filesHere();
+
+    const BspcOutput stopped =
+        Bspc(Quoted(PathOf("big.ply")) + " --max-seconds 0.001 --json " + Quoted(json));
+    EXPECT_EQ(stopped.status, 4) << stopped.err;
+    EXPECT_NE(stopped.err.find("stopped after"), std::string::npos) << stopped.err;
+    EXPECT_EQ(Contents(json), "earlier");
+    EXPECT_EQ(filesHere(), before);
+
+    const BspcOutput finished = Bspc(Model() + " --max-seconds 600 --json " + Quoted(json));
+    EXPECT_EQ(finished.status, 0) << finished.err;
+    EXPECT_EQ(nlohmann::json::parse(Contents(json))["counts"]["leaves"], Compiled().leaves.size());
+    EXPECT_EQ(filesHere(), before);
+    fs::remove(PathOf("big.ply"));
+    fs::remove(json);
+}
+
+// The memory the visibility pass takes is a progress note: said with --time, not otherwise
+// on a small level.
+TEST_F(BspcRun, TimeReportsTheVisibilityMemory) {
+    const BspcOutput timed = Bspc(Model() + " --time");
+    ASSERT_EQ(timed.status, 0) << timed.err;
+    EXPECT_NE(timed.err.find("memory sets "), std::string::npos) << timed.err;
+    EXPECT_EQ(Bspc(Model()).err, "");
 }
 
 }  // namespace

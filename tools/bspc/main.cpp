@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -19,6 +20,7 @@
 #include "bsp/deep_stack.h"
 #include "bsp/model_check.h"
 #include "compile_json.h"
+#include "deadline.h"
 #include "model/model_reader.h"
 #include "pvs/pvs.h"
 #include "verify.h"
@@ -47,6 +49,7 @@ struct Options {
     bool floodOnly = false;
     int64_t verifyPairs = 0;  // 0: no check
     uint64_t verifySeed = 1;
+    double maxSeconds = 0.0;  // 0: no time limit
 };
 
 // Wall time of each stage, printed on request to standard error.
@@ -213,8 +216,10 @@ bool CheckVisibilityMemory(const Options& options, const BspCompiler& compiler) 
     std::snprintf(line, sizeof line, "memory sets %.1f MiB gates %.1f MiB of %.1f MiB",
                   setBytes / MIB, gateBytes / MIB, machineBytes / MIB);
     // On standard error with the other progress notes, so that standard output keeps the
-    // viewer's own lines together.
-    if (!options.quiet) {
+    // viewer's own lines together. Small levels say nothing unless asked with --time: the
+    // line matters when the sets are large enough to wait for or to run out of memory.
+    constexpr double WORTH_SAYING_BYTES = 256.0 * MIB;
+    if (!options.quiet && (options.time || gateBytes + setBytes >= WORTH_SAYING_BYTES)) {
         std::cerr << line << std::endl;
     }
     if (machineBytes > 0 && gateBytes + setBytes > machineBytes) {
@@ -226,25 +231,27 @@ bool CheckVisibilityMemory(const Options& options, const BspCompiler& compiler) 
     return true;
 }
 
-bool WriteJson(const Options& options, const BspCompiler& compiler) {
+bool WriteJson(const Options& options, const BspCompiler& compiler, Deadline* deadline) {
     if (options.jsonFile == "-") {
         WriteCompilerJson(compiler, std::cout);
         std::cout.flush();
         return bool(std::cout);
     }
-    std::ofstream out(options.jsonFile, std::ios::binary | std::ios::trunc);
-    if (out) {
+    // Written beside the target and renamed into place: a run that fails or is stopped
+    // leaves no partial file. The JSON is the run's last output.
+    std::string error;
+    const auto write = [&](std::ostream& out) {
         WriteCompilerJson(compiler, out);
-        out.close();
-    }
-    if (!out) {
-        std::cerr << "bspc: cannot write \"" << options.jsonFile << "\"" << std::endl;
+        return bool(out);
+    };
+    if (!WriteFileWhole(options.jsonFile, write, deadline, true, error)) {
+        std::cerr << "bspc: " << error << std::endl;
         return false;
     }
     return true;
 }
 
-int Compile(const Options& options) {
+int Compile(const Options& options, Deadline* deadline) {
     StageClock clock(options.time);
     std::string reason;
     std::unique_ptr<PlyModel> model;
@@ -305,7 +312,7 @@ int Compile(const Options& options) {
         Report(options) << "locate " << text << " -> " << compiler.LocateLeaf(p, 0) << "\n";
     }
     Report(options).flush();
-    if (!options.jsonFile.empty() && !WriteJson(options, compiler)) {
+    if (!options.jsonFile.empty() && !WriteJson(options, compiler, deadline)) {
         return EXIT_BAD_MODEL;
     }
     return status;
@@ -314,6 +321,7 @@ int Compile(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const auto start = Deadline::Clock::now();
     Options options;
     CLI::App app{"bspc: compile a level into a BSP tree, portals and potentially visible sets"};
     app.add_option("model", options.model, "model file to compile")->required();
@@ -344,14 +352,29 @@ int main(int argc, char** argv) {
                        ->check(CLI::Range(int64_t{1}, std::numeric_limits<int64_t>::max()));
     app.add_option("--seed", options.verifySeed, "seed of the --verify pairs (default 1)")
         ->needs(verify);
+    app.add_option("--max-seconds", options.maxSeconds,
+                   "stop with exit status 4 when the run takes longer than S seconds, leaving "
+                   "no partial output file")
+        ->check([](const std::string& text) {
+            double s = 0.0;
+            std::istringstream in(text);
+            return in >> s && std::isfinite(s) && s > 0.0 ? std::string()
+                                                          : "expected a positive number of seconds";
+        });
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? EXIT_OK : EXIT_USAGE;
     }
+    std::optional<Deadline> deadline;
+    if (options.maxSeconds > 0.0) {
+        std::ostringstream message;
+        message << "bspc: stopped after " << options.maxSeconds << " s (--max-seconds)";
+        deadline.emplace(options.maxSeconds, start, message.str());
+    }
     // The stages that recurse as deep as the level is get a stack to match.
     int status = EXIT_OK;
-    RunOnDeepStack([&] { status = Compile(options); });
+    RunOnDeepStack([&] { status = Compile(options, deadline ? &*deadline : nullptr); });
     return status;
 }
