@@ -143,11 +143,13 @@ TEST(MazeGrid, LoopsAndHallsOnlyOpenCells) {
 }
 
 TEST(MazeGrid, SeedDecidesTheMaze) {
-    std::set<std::vector<uint8_t>> distinct;
+    // Kept as strings: GCC 12 at -O3 warns falsely about the memcmp of a set of byte vectors.
+    std::set<std::string> distinct;
     for (uint64_t seed = 0; seed < 16; ++seed) {
         const MazeOptions options{8, 8, seed, 0.1, 2};
         EXPECT_EQ(GenerateMaze(options), GenerateMaze(options)) << "seed " << seed;
-        distinct.insert(GenerateMaze(options).open);
+        const std::vector<uint8_t> open = GenerateMaze(options).open;
+        distinct.emplace(open.begin(), open.end());
     }
     EXPECT_EQ(distinct.size(), 16u);
 }
