@@ -217,8 +217,8 @@ TEST(GateVisibilityTest, PortalWithBothCentresOnItsPlaneLeadsNowhere) {
 // Leaf 2 has no portal: it sees nothing, not even itself. Every set ends up one byte per
 // leaf whatever it held before, and a level of one leaf gets a set of one zero byte.
 TEST(GateVisibilityTest, LeafWithoutGatesSeesNothing) {
-    auto level = HandLevel({{-50, 50, 0}, {50, 50, 0}, {500, 50, 500}},
-                           {{OpeningAlongX(0, -50, 50), 0, 1}});
+    auto level =
+        HandLevel({{-50, 50, 0}, {50, 50, 0}, {500, 50, 500}}, {{OpeningAlongX(0, -50, 50), 0, 1}});
     level->leaves[0].pvs.assign(7, 1);
     level->leaves[2].pvs.assign(1, 1);
     level->ComputePvs();
@@ -262,9 +262,8 @@ TEST(GateVisibilityTest, GateInThePlaneOfTheSourceGateIsNeverEntered) {
 
     // The gate from leaf 1 into leaf 2, clipped to the front of the source gate's plane.
     const std::vector<int32_t>& exitsOf1 = level->leaves[1].gateIndices;
-    const auto into2 = std::find_if(exitsOf1.begin(), exitsOf1.end(), [&](int32_t g) {
-        return level->gates[g].targetLeaf == 2;
-    });
+    const auto into2 = std::find_if(exitsOf1.begin(), exitsOf1.end(),
+                                    [&](int32_t g) { return level->gates[g].targetLeaf == 2; });
     ASSERT_NE(into2, exitsOf1.end());
     BuildPoly clipped = level->gates[*into2].polygon;
     ClipToFront(clipped, level->gates[0].polygon.GetPlane());
@@ -283,7 +282,7 @@ TEST(GateVisibilityTest, GateInThePlaneOfTheSourceGateIsNeverEntered) {
 TEST(GateVisibilityTest, CorridorEndsSeeEachOtherUnlessTheOpeningsZigZag) {
     struct Case {
         const char* what;
-        float low[3];   // z range of each opening
+        float low[3];  // z range of each opening
         float high[3];
         Bytes firstSees;
         Bytes lastSees;
@@ -402,12 +401,13 @@ TEST(GateVisibilityTest, RoomsBehindTheSameWallDoNotSeeEachOther) {
     ASSERT_TRUE(insideRoom(CellPoint(1, 1), -50, 250));
     ASSERT_TRUE(insideRoom(CellPoint(7, 1), 350, 650));
     ASSERT_TRUE(insideRoom(CellPoint(6, 1), 350, 650));
-    CheckSights(picture, {
-                             {"corner A and corner B", CellPoint(1, 1), CellPoint(7, 1), false},
-                             {"hall under door 1 to room 1", CellPoint(2, 5), CellPoint(2, 1), true},
-                             {"hall under door 2 to room 3", CellPoint(6, 5), CellPoint(6, 2), true},
-                             {"corner A and room 3's middle", CellPoint(1, 1), CellPoint(6, 1), false},
-                         });
+    CheckSights(picture,
+                {
+                    {"corner A and corner B", CellPoint(1, 1), CellPoint(7, 1), false},
+                    {"hall under door 1 to room 1", CellPoint(2, 5), CellPoint(2, 1), true},
+                    {"hall under door 2 to room 3", CellPoint(6, 5), CellPoint(6, 2), true},
+                    {"corner A and room 3's middle", CellPoint(1, 1), CellPoint(6, 1), false},
+                });
 }
 
 // One closed room (x and z in [-50, 50], y in [0, 100]) holding a floating cube of side 30

@@ -30,9 +30,9 @@ struct MazeLevel {
 const std::vector<MazeLevel>& Mazes() {
     static const std::vector<MazeLevel> mazes = [] {
         const MazeOptions options[] = {
-            {6, 6, 1, 0.0, 0},    {6, 6, 2, 0.3, 0},   {6, 6, 3, 0.6, 5},
-            {10, 10, 4, 0.0, 5},  {10, 10, 5, 0.3, 0}, {10, 7, 6, 0.6, 5},
-            {16, 16, 7, 0.0, 0},  {16, 16, 8, 0.3, 5}, {16, 16, 9, 0.6, 0},
+            {6, 6, 1, 0.0, 0},   {6, 6, 2, 0.3, 0},   {6, 6, 3, 0.6, 5},
+            {10, 10, 4, 0.0, 5}, {10, 10, 5, 0.3, 0}, {10, 7, 6, 0.6, 5},
+            {16, 16, 7, 0.0, 0}, {16, 16, 8, 0.3, 5}, {16, 16, 9, 0.6, 0},
         };
         std::vector<MazeLevel> out;
         for (const MazeOptions& o : options) {
@@ -58,8 +58,8 @@ TEST(MazePvsTest, GatesAndSetsKeepTheirShape) {
         ASSERT_EQ(compiler.gates.size(), 2 * compiler.portals.size());
         for (const BspLeaf& leaf : compiler.leaves) {
             ASSERT_EQ(leaf.pvs.size(), leafCount);
-            EXPECT_TRUE(std::all_of(leaf.pvs.begin(), leaf.pvs.end(),
-                                    [](uint8_t b) { return b <= 1; }));
+            EXPECT_TRUE(
+                std::all_of(leaf.pvs.begin(), leaf.pvs.end(), [](uint8_t b) { return b <= 1; }));
         }
         for (size_t g = 0; g < compiler.gates.size(); ++g) {
             const Gate& gate = compiler.gates[g];
@@ -175,8 +175,8 @@ TEST(MazePvsTest, SightLinesThroughEveryPortalReachOnlyListedLeaves) {
                     const Vector3 end = Add(*start, Scale(dir, reach));
                     const double stop = walls.FirstTouch(*start, end).value_or(1.0);
                     for (int k = 1; k <= POINTS_PER_LINE; ++k) {
-                        const Vector3 p = Add(*start, Scale(dir, reach * float(stop) * k /
-                                                                     (POINTS_PER_LINE + 1)));
+                        const Vector3 p = Add(
+                            *start, Scale(dir, reach * float(stop) * k / (POINTS_PER_LINE + 1)));
                         const int32_t leaf = compiler.LocateLeaf(p, 0);
                         if (leaf < 0 || leaf == from || !walls.IsClear(*start, p)) {
                             continue;

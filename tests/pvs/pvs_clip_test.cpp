@@ -65,7 +65,11 @@ TEST(PvsClipTest, ClipToFrontKeepsWhatLiesBeyondThePlane) {
         {"its own plane reversed", {0, 0, -1, 0}, true, {}, {}, 0},
         {"corners 0.0005 in front count as on", {1, 0, 0, 9.9995f}, true, {}, {}, 0},
         {"corners 0.002 in front count", {1, 0, 0, 9.998f}, false, {9.998f, 0, 0}, {10, 10, 0}, 4},
-        {"the far diagonal", {diagonal, diagonal, 0, 10 * diagonal}, false, {0, 0, 0}, {10, 10, 0},
+        {"the far diagonal",
+         {diagonal, diagonal, 0, 10 * diagonal},
+         false,
+         {0, 0, 0},
+         {10, 10, 0},
          3},
     };
     for (const Case& c : cases) {
@@ -103,10 +107,18 @@ TEST(PvsClipTest, SeparatingPlanesCutTheGeneratorToWhatTheChainLetsThrough) {
         Vector3 max;
     };
     const Case cases[] = {
-        {"large generator, source edges", SquareAlongX(2, 10), false, false, {2, -2, -2}, {2, 2, 2}},
+        {"large generator, source edges",
+         SquareAlongX(2, 10),
+         false,
+         false,
+         {2, -2, -2},
+         {2, 2, 2}},
         {"large generator, target edges", SquareAlongX(2, 10), true, false, {2, -2, -2}, {2, 2, 2}},
         {"generator off to the side", SquareAlongX(2, 0.5f, 5.5f, 5.5f), false, true, {}, {}},
-        {"generator off to the side, target edges", SquareAlongX(2, 0.5f, 5.5f, 5.5f), true, true,
+        {"generator off to the side, target edges",
+         SquareAlongX(2, 0.5f, 5.5f, 5.5f),
+         true,
+         true,
          {},
          {}},
         {"generator inside the spread", SquareAlongX(2, 1), false, false, {2, -1, -1}, {2, 1, 1}},
@@ -138,8 +150,7 @@ TEST(PvsClipTest, NoSeparatingPlaneCutsNothing) {
     };
     const Case cases[] = {
         {"side by side in one plane", SquareAlongX(0, 1, 0, 0), SquareAlongX(0, 1, 0, 3)},
-        {"B straddles A's plane",
-         SquareAlongX(0, 1),
+        {"B straddles A's plane", SquareAlongX(0, 1),
          PolyOf({{-1, 0, -1}, {1, 0, -1}, {1, 0, 1}, {-1, 0, 1}})},
     };
     for (const Case& c : cases) {

@@ -107,8 +107,8 @@ private:
 struct VerifyViolation {
     int32_t leafA = -1;
     int32_t leafB = -1;
-    Vector3 pointA;  // located in leafA
-    Vector3 pointB;  // located in leafB
+    Vector3 pointA;       // located in leafA
+    Vector3 pointB;       // located in leafB
     bool aSeesB = false;  // leafA's pvs entry for leafB
     bool bSeesA = false;  // leafB's pvs entry for leafA
 };
