@@ -192,7 +192,7 @@ public:
                 continue;
             }
             const Plane& plane = gates[j].polygon.GetPlane();
-            groupOf_[j] = GroupOf(plane, normals, byHash);
+            groupOf_[j] = FindGroup(plane, normals, byHash);
         }
         groupCount_ = normals.size();
         if (direct || groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
@@ -214,6 +214,10 @@ public:
         }
     }
 
+    // False when the level has too many normals for the tables (or none were asked for):
+    // then ReachesInFront and ReachesBehind classify the polygons directly.
+    bool HasTables() const { return groupCount_ != 0; }
+
     // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
     // front or spanning).
     bool ReachesInFront(size_t j, size_t i) const {
@@ -221,7 +225,7 @@ public:
         if (groupCount_ == 0) {
             return IsFrontOrSpanning(ClassifyPoly(plane, gates_[j].polygon));
         }
-        return maxByNormal_[groupOf_[i] * gates_.size() + j] - plane.d > POLY_CLASSIFY_EPSILON;
+        return FrontRow(i)[j] - plane.d > POLY_CLASSIFY_EPSILON;
     }
 
     // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
@@ -231,8 +235,16 @@ public:
         if (groupCount_ == 0) {
             return IsBackOrSpanning(ClassifyPoly(plane, gates_[i].polygon));
         }
-        return minByGate_[i * groupCount_ + groupOf_[j]] - plane.d < -POLY_CLASSIFY_EPSILON;
+        return BehindRow(i)[groupOf_[j]] - plane.d < -POLY_CLASSIFY_EPSILON;
     }
+
+    // With tables: the largest value of every gate's corners along gate i's normal, indexed
+    // by gate, and the smallest value of gate i's corners along every normal, indexed by
+    // normal.
+    const float* FrontRow(size_t i) const { return &maxByNormal_[groupOf_[i] * gates_.size()]; }
+    const float* BehindRow(size_t i) const { return &minByGate_[i * groupCount_]; }
+    // Index of gate j's normal; only with tables, and only for a gate that leads somewhere.
+    uint32_t GroupOf(size_t j) const { return static_cast<uint32_t>(groupOf_[j]); }
 
 private:
     struct Range {
@@ -252,8 +264,8 @@ private:
         return range;
     }
 
-    static size_t GroupOf(const Plane& plane, std::vector<Plane>& normals,
-                          std::unordered_map<uint64_t, std::vector<size_t>>& byHash) {
+    static size_t FindGroup(const Plane& plane, std::vector<Plane>& normals,
+                            std::unordered_map<uint64_t, std::vector<size_t>>& byHash) {
         uint32_t bits[3];
         const float values[3] = {plane.a, plane.b, plane.c};
         std::memcpy(bits, values, sizeof bits);
@@ -277,36 +289,77 @@ private:
     std::vector<float> minByGate_;    // [gate][normal]: smallest value over the corners
 };
 
+// The exits of every leaf packed side by side, with what the flood reads of each: the
+// floods walk this graph once per gate, and reading it from the gates and leaves
+// themselves would cost a cache miss per exit.
+struct FloodGraph {
+    struct Exit {
+        int32_t gate;
+        int32_t targetLeaf;
+        uint32_t group;  // the index of the gate's normal in the projection tables
+        float d;         // the distance of the gate's plane
+    };
+    std::vector<uint32_t> firstExit;  // per leaf, and one past the last leaf
+    std::vector<Exit> exits;
+
+    FloodGraph(const std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves,
+               const GateProjections& projections) {
+        firstExit.reserve(leaves.size() + 1);
+        for (const BspLeaf& leaf : leaves) {
+            firstExit.push_back(static_cast<uint32_t>(exits.size()));
+            for (const int32_t j : leaf.gateIndices) {
+                const Gate& gate = gates[j];
+                const uint32_t group =
+                    projections.HasTables() ? projections.GroupOf(static_cast<size_t>(j)) : 0;
+                exits.push_back({j, gate.targetLeaf, group, gate.polygon.plane.d});
+            }
+        }
+        firstExit.push_back(static_cast<uint32_t>(exits.size()));
+    }
+};
+
 // The flood of one gate: every leaf reachable from its target through gates that lie
 // beyond it and have it behind them. Every gate belongs to one leaf and each leaf is
 // entered once, so each gate is tested at most once per flood, and only if the flood
-// reaches its leaf.
+// reaches its leaf. Whether a gate may follow depends only on the two gates, never on the
+// path that reached it, so the order of the walk does not change the set.
 class GateFlood {
 public:
-    GateFlood(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves,
-              const GateProjections& projections)
-        : gates_(gates), leaves_(leaves), projections_(projections) {}
+    GateFlood(std::vector<Gate>& gates, const FloodGraph& graph, const GateProjections& projections)
+        : gates_(gates), graph_(graph), projections_(projections) {}
 
     void Run(int32_t gateIndex) {
         Gate& gate = gates_[gateIndex];
-        const auto i = static_cast<size_t>(gateIndex);
-        int32_t count = 0;
+        uint8_t* reached = gate.mightSee.data();
+        // Leaves are marked when queued, so none is queued twice.
+        reached[gate.targetLeaf] = 1;
+        int32_t count = 1;
         pending_.assign(1, gate.targetLeaf);
+        const auto i = static_cast<size_t>(gateIndex);
+        const bool tables = projections_.HasTables();
+        const float* frontRow = tables ? projections_.FrontRow(i) : nullptr;
+        const float* behindRow = tables ? projections_.BehindRow(i) : nullptr;
+        const float d = gate.polygon.plane.d;
         while (!pending_.empty()) {
             const int32_t leaf = pending_.back();
             pending_.pop_back();
-            if (gate.mightSee[leaf] != 0) {
-                continue;
-            }
-            gate.mightSee[leaf] = 1;
-            ++count;
-            for (const int32_t exit : leaves_[leaf].gateIndices) {
-                const auto j = static_cast<size_t>(exit);
+            const FloodGraph::Exit* exit = &graph_.exits[graph_.firstExit[leaf]];
+            const FloodGraph::Exit* end = &graph_.exits[0] + graph_.firstExit[leaf + 1];
+            for (; exit != end; ++exit) {
+                if (reached[exit->targetLeaf] != 0 || exit->gate == gateIndex) {
+                    continue;
+                }
                 // Gate j may follow only if it lies at least partly beyond this gate and
                 // this gate lies at least partly behind it.
-                if (j != i && projections_.ReachesInFront(j, i) &&
-                    projections_.ReachesBehind(i, j)) {
-                    pending_.push_back(gates_[j].targetLeaf);
+                const auto j = static_cast<size_t>(exit->gate);
+                const bool follows =
+                    tables ? frontRow[j] - d > POLY_CLASSIFY_EPSILON &&
+                                 behindRow[exit->group] - exit->d < -POLY_CLASSIFY_EPSILON
+                           : projections_.ReachesInFront(j, i) && projections_.ReachesBehind(i, j);
+                if (follows) {
+                    reached[exit->targetLeaf] = 1;
+                    ++count;
+                    pending_.push_back(exit->targetLeaf);
                 }
             }
         }
@@ -315,7 +368,7 @@ public:
 
 private:
     std::vector<Gate>& gates_;
-    const std::vector<BspLeaf>& leaves_;
+    const FloodGraph& graph_;
     const GateProjections& projections_;
     std::vector<int32_t> pending_;
 };
@@ -326,9 +379,10 @@ void BspCompiler::FloodMightSee() {
     // Fills every gate's plane cache first, so the floods below only read shared state and
     // can run side by side, each writing its own gate's set.
     const GateProjections projections(gates, literal);
+    const FloodGraph graph(gates, leaves, projections);
     constexpr size_t GATES_PER_SLICE = 64;
     ParallelFor(threads, gates.size(), GATES_PER_SLICE, [&](size_t begin, size_t end) {
-        GateFlood flood(gates, leaves, projections);
+        GateFlood flood(gates, graph, projections);
         for (size_t i = begin; i < end; ++i) {
             // A gate that leads nowhere keeps an empty set.
             if (gates[i].targetLeaf != -1) {
