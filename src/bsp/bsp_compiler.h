@@ -42,6 +42,8 @@ public:
     std::vector<Portal> portals;
     // Gates 2k and 2k+1 are the two directions of portal k.
     std::vector<Gate> gates;
+    // The storage of the gates' byte arrays, one block for the whole pass.
+    LeafByteStore gateBytes;
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bsp/build_poly.h"
+#include "pvs/leaf_bytes.h"
 
 namespace bsppvs {
 
@@ -20,9 +21,9 @@ struct Gate {
     // The leaf beyond the gate; -1 when the portal's two leaf centres lie on its plane.
     int32_t targetLeaf = -1;
     // One byte per leaf: 1 for every leaf the rough flood reached through this gate.
-    std::vector<uint8_t> mightSee;
+    LeafBytes mightSee;
     // One byte per leaf: 1 for every leaf found visible through this gate.
-    std::vector<uint8_t> sees;
+    LeafBytes sees;
     // Number of ones in mightSee.
     int32_t mightSeeCount = 0;
     // The portal's polygon, turned so that its normal points into targetLeaf.

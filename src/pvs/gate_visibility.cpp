@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <new>
 #include <unordered_map>
 #include <utility>
 
@@ -128,6 +129,12 @@ void BspCompiler::BuildGates() {
     }
     const size_t leafCount = leaves.size();
     gates.reserve(2 * portals.size());
+    // Two arrays for each of the two gates of every portal.
+    const size_t arrayCount = 4 * portals.size();
+    if (leafCount != 0 && arrayCount > SIZE_MAX / leafCount) {
+        throw std::bad_alloc();
+    }
+    gateBytes.Reset(arrayCount * leafCount);
     for (size_t k = 0; k < portals.size(); ++k) {
         Portal& portal = portals[k];
         const auto forward = static_cast<int32_t>(2 * k);
@@ -164,8 +171,8 @@ void BspCompiler::BuildGates() {
             leaves[b].gateIndices.push_back(aInFront ? forward : backward);
         }
         for (Gate* gate : {&gate0, &gate1}) {
-            gate->mightSee.assign(leafCount, 0);
-            gate->sees.assign(leafCount, 0);
+            gate->mightSee = gateBytes.Take(leafCount);
+            gate->sees = gateBytes.Take(leafCount);
             gates.push_back(std::move(*gate));
         }
     }
@@ -404,7 +411,7 @@ public:
 
     void Run(Gate& source) {
         VisState& start = Level(0);
-        start.mightSee = source.mightSee;
+        start.mightSee.assign(source.mightSee.begin(), source.mightSee.end());
         start.sourcePoly = source.polygon;
         start.targetPoly = source.polygon;
         Recurse(source, source.targetLeaf, 0, true);
@@ -423,7 +430,7 @@ private:
     // leaf the source has not yet been found to see.
     static bool Narrow(const VisState& st, const Gate& candidate, const Gate& source,
                        VisState& nw) {
-        const std::vector<uint8_t>& limit =
+        const LeafBytes& limit =
             candidate.progress == GATE_DONE ? candidate.sees : candidate.mightSee;
         const size_t n = st.mightSee.size();
         const uint8_t* in = st.mightSee.data();
@@ -508,7 +515,7 @@ private:
 void BspCompiler::CalcVisibility(const ProgressFn& progress) {
     if (floodOnly) {
         for (Gate& gate : gates) {
-            gate.sees = gate.mightSee;
+            gate.sees.CopyFrom(gate.mightSee);
             gate.progress = GATE_DONE;
         }
         if (progress) {

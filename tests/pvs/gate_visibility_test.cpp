@@ -56,7 +56,8 @@ std::unique_ptr<BspCompiler> HandLevel(const std::vector<Vector3>& leafCentres,
 }
 
 // The leaves marked in a byte-per-leaf set, as a list, for readable failures.
-std::vector<int32_t> Marked(const Bytes& set) {
+template <typename ByteArray>
+std::vector<int32_t> Marked(const ByteArray& set) {
     std::vector<int32_t> out;
     for (size_t i = 0; i < set.size(); ++i) {
         if (set[i] != 0) {
