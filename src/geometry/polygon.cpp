@@ -84,11 +84,16 @@ SplitCounts SplitRing(const Winding& ring, const Plane& plane, float tol, Windin
             out->push_back(p);
         }
     };
+    if (n == 0) {
+        return counts;
+    }
+    // Each vertex is classified once and its side carried to the next edge.
+    const Side firstSide = plane.ClassifyPoint(ring[0], tol);
+    Side si = firstSide;
     for (size_t i = 0; i < n; ++i) {
         const Vector3& vi = ring[i];
         const Vector3& vj = ring[i + 1 < n ? i + 1 : 0];
-        const Side si = plane.ClassifyPoint(vi, tol);
-        const Side sj = plane.ClassifyPoint(vj, tol);
+        const Side sj = i + 1 < n ? plane.ClassifyPoint(vj, tol) : firstSide;
         // The crossing is always parametrised from the current vertex to the next, with
         // the fixed parallel tolerance, whatever the split's own tolerance. Both ends lie
         // beyond tol on opposite sides, so the parallel case cannot arise for a unit
@@ -117,6 +122,7 @@ SplitCounts SplitRing(const Winding& ring, const Plane& plane, float tol, Windin
             append(front, vi);
             append(back, vi);
         }
+        si = sj;
     }
     return counts;
 }

@@ -106,17 +106,25 @@ int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t
                 continue;
             }
             Plane plane(n, Dot(n, p));
-            // Orient the plane so that a lies behind it; skip planes that cut a.
+            // The plane must have a wholly on one side and b wholly on the other; it is
+            // then turned so that a lies behind it. Reversing a plane mirrors every
+            // distance exactly, so b's side is read before the turn and a polygon b spans
+            // costs no look at a.
+            const PolySide sideOfB = ClassifyPoly(plane, b);
+            if (sideOfB != FRONT && sideOfB != BACK) {
+                continue;
+            }
             const PolySide sideOfA = ClassifyPoly(plane, a);
+            if (sideOfA == sideOfB || (sideOfA != FRONT && sideOfA != BACK)) {
+                continue;
+            }
             if (sideOfA == FRONT) {
                 plane = plane.Reversed();
-            } else if (sideOfA != BACK) {
-                continue;
-            }
-            if (ClassifyPoly(plane, b) != FRONT) {
-                continue;
             }
             c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch);
+            if (c.points.empty()) {
+                return 0;  // nothing left to cut
+            }
         }
     }
     return static_cast<int32_t>(c.points.size());
