@@ -141,6 +141,20 @@ bool Poly::Split(const Plane& plane, Poly& front, Poly& back, float tol) const {
 }
 
 void Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch) {
+    // Most clips cut nothing: a first pass that only classifies finds those without
+    // copying the ring. It classifies exactly as the split does, so the outcome is the same.
+    const Side cutSide = keepBack ? SIDE_FRONT : SIDE_BACK;
+    const Side keptSide = keepBack ? SIDE_BACK : SIDE_FRONT;
+    bool anyKept = false;
+    bool anyCut = false;
+    for (const Vector3& p : points) {
+        const Side side = plane.ClassifyPoint(p, tol);
+        anyKept = anyKept || side == keptSide;
+        anyCut = anyCut || side == cutSide;
+    }
+    if (anyKept && !anyCut) {
+        return;
+    }
     scratch.clear();
     const SplitCounts counts =
         SplitRing(points, plane, tol, keepBack ? nullptr : &scratch, keepBack ? &scratch : nullptr);

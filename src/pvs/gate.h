@@ -35,6 +35,10 @@ struct Gate {
 struct VisState {
     // One byte per leaf: the leaves still worth looking for along the chain.
     std::vector<uint8_t> mightSee;
+    // mightSee holds ones only at leaves first to end - 1; the bytes outside are not
+    // kept up to date and are never read.
+    int32_t first = 0;
+    int32_t end = 0;
     // The part of the starting gate through which the rest of the chain can be seen.
     BuildPoly sourcePoly;
     // The last gate passed, clipped to what can be seen of it.

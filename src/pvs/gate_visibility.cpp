@@ -415,17 +415,52 @@ namespace {
 class ChainClipper {
 public:
     ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, int32_t clipSteps)
-        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps) {}
+        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps) {
+        mightSeeRange_.reserve(gates.size());
+        for (const Gate& gate : gates) {
+            mightSeeRange_.push_back(RangeOf(gate.mightSee.data(), 0, gate.mightSee.size()));
+        }
+        seesRange_.resize(gates.size());
+    }
 
     void Run(Gate& source) {
         VisState& start = Level(0);
-        start.mightSee.assign(source.mightSee.begin(), source.mightSee.end());
+        const LeafRange range = mightSeeRange_[IndexOf(source)];
+        std::copy(source.mightSee.begin() + range.first, source.mightSee.begin() + range.end,
+                  start.mightSee.begin() + range.first);
+        start.first = range.first;
+        start.end = range.end;
         start.sourcePoly = source.polygon;
         start.targetPoly = source.polygon;
+        seen_ = {static_cast<int32_t>(leaves_.size()), 0};
         Recurse(source, source.targetLeaf, 0, true);
+        seesRange_[IndexOf(source)] = seen_;
     }
 
 private:
+    // The leaves first to end - 1, outside which a byte array holds no ones.
+    struct LeafRange {
+        int32_t first = 0;
+        int32_t end = 0;
+    };
+
+    // The smallest range holding every one of bytes[first, end).
+    static LeafRange RangeOf(const uint8_t* bytes, size_t first, size_t end) {
+        while (first < end && bytes[first] == 0) {
+            ++first;
+        }
+        while (end > first && bytes[end - 1] == 0) {
+            --end;
+        }
+        return {static_cast<int32_t>(first), static_cast<int32_t>(end)};
+    }
+
+    size_t IndexOf(const Gate& gate) const { return static_cast<size_t>(&gate - gates_.data()); }
+
+    static bool Holds(const VisState& st, int32_t leaf) {
+        return leaf >= st.first && leaf < st.end && st.mightSee[leaf] != 0;
+    }
+
     VisState& Level(size_t depth) {
         while (levels_.size() <= depth) {
             levels_.emplace_back();
@@ -435,21 +470,31 @@ private:
     }
 
     // Narrows the chain's set by what the candidate gate can show; true when that leaves a
-    // leaf the source has not yet been found to see.
-    static bool Narrow(const VisState& st, const Gate& candidate, const Gate& source,
-                       VisState& nw) {
-        const LeafBytes& limit =
-            candidate.progress == GATE_DONE ? candidate.sees : candidate.mightSee;
-        const size_t n = st.mightSee.size();
+    // leaf the source has not yet been found to see. Only the leaves in both sets' ranges
+    // can stay, so only they are looked at.
+    bool Narrow(const VisState& st, const Gate& candidate, const Gate& source, VisState& nw) const {
+        const bool done = candidate.progress == GATE_DONE;
+        const LeafBytes& limit = done ? candidate.sees : candidate.mightSee;
+        const LeafRange limitRange =
+            done ? seesRange_[IndexOf(candidate)] : mightSeeRange_[IndexOf(candidate)];
+        const auto first = static_cast<size_t>(std::max(st.first, limitRange.first));
+        const auto end = static_cast<size_t>(std::min(st.end, limitRange.end));
+        if (first >= end) {
+            nw.first = nw.end = 0;
+            return false;
+        }
         const uint8_t* in = st.mightSee.data();
         const uint8_t* lim = limit.data();
         const uint8_t* seen = source.sees.data();
         uint8_t* out = nw.mightSee.data();
         uint8_t news = 0;
-        for (size_t x = 0; x < n; ++x) {
+        for (size_t x = first; x < end; ++x) {
             out[x] = in[x] & lim[x];
             news |= out[x] & static_cast<uint8_t>(seen[x] ^ 1);
         }
+        const LeafRange range = RangeOf(out, first, end);
+        nw.first = range.first;
+        nw.end = range.end;
         return news != 0;
     }
 
@@ -479,13 +524,15 @@ private:
 
     void Recurse(Gate& source, int32_t leaf, size_t depth, bool first) {
         source.sees[leaf] = 1;
+        seen_.first = std::min(seen_.first, leaf);
+        seen_.end = std::max(seen_.end, leaf + 1);
         Level(depth + 1);
         VisState& st = levels_[depth];
         VisState& nw = levels_[depth + 1];
         for (const int32_t g : leaves_[leaf].gateIndices) {
             Gate& candidate = gates_[g];
             assert(candidate.targetLeaf != -1 && "gates listed in a leaf lead somewhere");
-            if (st.mightSee[candidate.targetLeaf] == 0) {
+            if (!Holds(st, candidate.targetLeaf)) {
                 continue;
             }
             if (!Narrow(st, candidate, source, nw)) {
@@ -511,6 +558,11 @@ private:
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
     int32_t clipSteps_;
+    // Per gate, the ranges of its mightSee and, once it is done, of its sees.
+    std::vector<LeafRange> mightSeeRange_;
+    std::vector<LeafRange> seesRange_;
+    // The range of the running source's sees so far.
+    LeafRange seen_;
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the
     // shallower levels where they are.
     std::deque<VisState> levels_;
