@@ -26,6 +26,9 @@ struct Gate {
     LeafBytes sees;
     // Number of ones in mightSee.
     int32_t mightSeeCount = 0;
+    // Where the ones of mightSee and of sees lie, kept by the stages that set them.
+    LeafRange mightSeeRange;
+    LeafRange seesRange;
     // The portal's polygon, turned so that its normal points into targetLeaf.
     BuildPoly polygon;
     int32_t progress = GATE_PENDING;
@@ -35,10 +38,9 @@ struct Gate {
 struct VisState {
     // One byte per leaf: the leaves still worth looking for along the chain.
     std::vector<uint8_t> mightSee;
-    // mightSee holds ones only at leaves first to end - 1; the bytes outside are not
-    // kept up to date and are never read.
-    int32_t first = 0;
-    int32_t end = 0;
+    // mightSee holds ones only in this range; the bytes outside are not kept up to date
+    // and are never read.
+    LeafRange range;
     // The part of the starting gate through which the rest of the chain can be seen.
     BuildPoly sourcePoly;
     // The last gate passed, clipped to what can be seen of it.

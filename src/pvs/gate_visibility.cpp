@@ -349,6 +349,8 @@ public:
         // Leaves are marked when queued, so none is queued twice.
         reached[gate.targetLeaf] = 1;
         int32_t count = 1;
+        LeafRange range;
+        range.Add(gate.targetLeaf);
         pending_.assign(1, gate.targetLeaf);
         const auto i = static_cast<size_t>(gateIndex);
         const bool tables = projections_.HasTables();
@@ -374,11 +376,13 @@ public:
                 if (follows) {
                     reached[exit->targetLeaf] = 1;
                     ++count;
+                    range.Add(exit->targetLeaf);
                     pending_.push_back(exit->targetLeaf);
                 }
             }
         }
         gate.mightSeeCount = count;
+        gate.mightSeeRange = range;
     }
 
 private:
@@ -415,35 +419,20 @@ namespace {
 class ChainClipper {
 public:
     ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, int32_t clipSteps)
-        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps) {
-        mightSeeRange_.reserve(gates.size());
-        for (const Gate& gate : gates) {
-            mightSeeRange_.push_back(RangeOf(gate.mightSee.data(), 0, gate.mightSee.size()));
-        }
-        seesRange_.resize(gates.size());
-    }
+        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps) {}
 
     void Run(Gate& source) {
         VisState& start = Level(0);
-        const LeafRange range = mightSeeRange_[IndexOf(source)];
+        const LeafRange range = source.mightSeeRange;
         std::copy(source.mightSee.begin() + range.first, source.mightSee.begin() + range.end,
                   start.mightSee.begin() + range.first);
-        start.first = range.first;
-        start.end = range.end;
+        start.range = range;
         start.sourcePoly = source.polygon;
         start.targetPoly = source.polygon;
-        seen_ = {static_cast<int32_t>(leaves_.size()), 0};
         Recurse(source, source.targetLeaf, 0, true);
-        seesRange_[IndexOf(source)] = seen_;
     }
 
 private:
-    // The leaves first to end - 1, outside which a byte array holds no ones.
-    struct LeafRange {
-        int32_t first = 0;
-        int32_t end = 0;
-    };
-
     // The smallest range holding every one of bytes[first, end).
     static LeafRange RangeOf(const uint8_t* bytes, size_t first, size_t end) {
         while (first < end && bytes[first] == 0) {
@@ -455,10 +444,8 @@ private:
         return {static_cast<int32_t>(first), static_cast<int32_t>(end)};
     }
 
-    size_t IndexOf(const Gate& gate) const { return static_cast<size_t>(&gate - gates_.data()); }
-
     static bool Holds(const VisState& st, int32_t leaf) {
-        return leaf >= st.first && leaf < st.end && st.mightSee[leaf] != 0;
+        return st.range.Holds(leaf) && st.mightSee[leaf] != 0;
     }
 
     VisState& Level(size_t depth) {
@@ -472,15 +459,15 @@ private:
     // Narrows the chain's set by what the candidate gate can show; true when that leaves a
     // leaf the source has not yet been found to see. Only the leaves in both sets' ranges
     // can stay, so only they are looked at.
-    bool Narrow(const VisState& st, const Gate& candidate, const Gate& source, VisState& nw) const {
+    static bool Narrow(const VisState& st, const Gate& candidate, const Gate& source,
+                       VisState& nw) {
         const bool done = candidate.progress == GATE_DONE;
         const LeafBytes& limit = done ? candidate.sees : candidate.mightSee;
-        const LeafRange limitRange =
-            done ? seesRange_[IndexOf(candidate)] : mightSeeRange_[IndexOf(candidate)];
-        const auto first = static_cast<size_t>(std::max(st.first, limitRange.first));
-        const auto end = static_cast<size_t>(std::min(st.end, limitRange.end));
+        const LeafRange& limitRange = done ? candidate.seesRange : candidate.mightSeeRange;
+        const auto first = static_cast<size_t>(std::max(st.range.first, limitRange.first));
+        const auto end = static_cast<size_t>(std::min(st.range.end, limitRange.end));
         if (first >= end) {
-            nw.first = nw.end = 0;
+            nw.range = {};
             return false;
         }
         const uint8_t* in = st.mightSee.data();
@@ -492,9 +479,7 @@ private:
             out[x] = in[x] & lim[x];
             news |= out[x] & static_cast<uint8_t>(seen[x] ^ 1);
         }
-        const LeafRange range = RangeOf(out, first, end);
-        nw.first = range.first;
-        nw.end = range.end;
+        nw.range = RangeOf(out, first, end);
         return news != 0;
     }
 
@@ -524,8 +509,7 @@ private:
 
     void Recurse(Gate& source, int32_t leaf, size_t depth, bool first) {
         source.sees[leaf] = 1;
-        seen_.first = std::min(seen_.first, leaf);
-        seen_.end = std::max(seen_.end, leaf + 1);
+        source.seesRange.Add(leaf);
         Level(depth + 1);
         VisState& st = levels_[depth];
         VisState& nw = levels_[depth + 1];
@@ -558,11 +542,6 @@ private:
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
     int32_t clipSteps_;
-    // Per gate, the ranges of its mightSee and, once it is done, of its sees.
-    std::vector<LeafRange> mightSeeRange_;
-    std::vector<LeafRange> seesRange_;
-    // The range of the running source's sees so far.
-    LeafRange seen_;
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the
     // shallower levels where they are.
     std::deque<VisState> levels_;
@@ -576,6 +555,7 @@ void BspCompiler::CalcVisibility(const ProgressFn& progress) {
     if (floodOnly) {
         for (Gate& gate : gates) {
             gate.sees.CopyFrom(gate.mightSee);
+            gate.seesRange = gate.mightSeeRange;
             gate.progress = GATE_DONE;
         }
         if (progress) {

@@ -8,6 +8,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,25 @@
 #include <vector>
 
 namespace bsppvs {
+
+// The leaves first to end - 1, outside which a byte-per-leaf array holds no ones. Passes
+// over such arrays look at this range only. Empty (first == end) for an array of zeros.
+struct LeafRange {
+    int32_t first = 0;
+    int32_t end = 0;
+
+    bool Holds(int32_t leaf) const { return leaf >= first && leaf < end; }
+    // Widens the range to hold leaf; an empty range becomes just that leaf.
+    void Add(int32_t leaf) {
+        if (first == end) {
+            first = leaf;
+            end = leaf + 1;
+        } else {
+            first = std::min(first, leaf);
+            end = std::max(end, leaf + 1);
+        }
+    }
+};
 
 // A view of one byte per leaf inside a LeafByteStore, valid while the store keeps its block.
 class LeafBytes {

@@ -19,8 +19,10 @@ void BspCompiler::CompilePvsArray() {
         leaf.pvs.assign(leafCount, 0);
         uint8_t* pvs = leaf.pvs.data();
         for (const int32_t g : leaf.gateIndices) {
+            // Only the range of the gate's set can hold ones.
             const uint8_t* sees = gates[g].sees.data();
-            for (size_t j = 0; j < leafCount; ++j) {
+            const auto end = static_cast<size_t>(gates[g].seesRange.end);
+            for (auto j = static_cast<size_t>(gates[g].seesRange.first); j < end; ++j) {
                 pvs[j] |= sees[j];
             }
         }
