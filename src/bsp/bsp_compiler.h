@@ -42,8 +42,9 @@ public:
     std::vector<Portal> portals;
     // Gates 2k and 2k+1 are the two directions of portal k.
     std::vector<Gate> gates;
-    // The storage of the gates' byte arrays, one block for the whole pass.
+    // The storage of the gates' and the leaves' byte arrays, one block each.
     LeafByteStore gateBytes;
+    LeafByteStore pvsBytes;
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;
 

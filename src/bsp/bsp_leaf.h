@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "geometry/bounds.h"
+#include "pvs/leaf_bytes.h"
 
 namespace bsppvs {
 
@@ -19,8 +20,8 @@ struct BspLeaf {
     // made. Set by the visibility pass.
     std::vector<int32_t> gateIndices;
     // One byte per leaf, indexed by leaf index: 1 where that leaf may be visible from here.
-    // Set by the visibility pass.
-    std::vector<uint8_t> pvs;
+    // Set by the visibility pass, in storage the compiler owns.
+    LeafBytes pvs;
 };
 
 }  // namespace bsppvs

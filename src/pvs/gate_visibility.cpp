@@ -29,6 +29,11 @@ enum class Orientation { BACK, ON, FRONT };
 constexpr float PROBE_OFFSET = 0.05f;
 constexpr float PROBE_RELATIVE_OFFSET = 1e-5f;
 
+// Whether the gates' byte arrays ask for large pages. Floods on open levels write most
+// pages of the block, where large pages save most of the page faults; on long corridors
+// they write few, and large pages would zero and hold memory nobody uses.
+constexpr bool GATE_BYTES_ON_LARGE_PAGES = true;
+
 Orientation OrientCenter(const Plane& plane, Vector3 center) {
     switch (plane.ClassifyPoint(center, EPSILON)) {
         case SIDE_BACK:
@@ -138,11 +143,7 @@ void BspCompiler::BuildGates() {
     const size_t leafCount = leaves.size();
     gates.reserve(2 * portals.size());
     // Two arrays for each of the two gates of every portal.
-    const size_t arrayCount = 4 * portals.size();
-    if (leafCount != 0 && arrayCount > SIZE_MAX / leafCount) {
-        throw std::bad_alloc();
-    }
-    gateBytes.Reset(arrayCount * leafCount);
+    gateBytes.Reset(4 * portals.size(), leafCount, GATE_BYTES_ON_LARGE_PAGES);
     for (size_t k = 0; k < portals.size(); ++k) {
         Portal& portal = portals[k];
         const auto forward = static_cast<int32_t>(2 * k);

@@ -80,9 +80,11 @@ public:
     LeafByteStore(const LeafByteStore&) = delete;
     LeafByteStore& operator=(const LeafByteStore&) = delete;
 
-    // Drops the old block, views and all, and takes a new zeroed one of capacity bytes.
-    // Throws std::bad_alloc when the system refuses.
-    void Reset(size_t capacity);
+    // Drops the old block, views and all, and takes a new zeroed one of count * size
+    // bytes. With largePages the system is asked to back it with large pages, which pays
+    // when most of the block gets written; without, only the pages touched take memory.
+    // Throws std::bad_alloc when the system refuses or the size does not fit.
+    void Reset(size_t count, size_t size, bool largePages);
     // The next size bytes of the block; the block must have them left.
     LeafBytes Take(size_t size);
 
@@ -132,20 +134,26 @@ inline LeafByteStore& LeafByteStore::operator=(LeafByteStore&& other) noexcept {
     return *this;
 }
 
-inline void LeafByteStore::Reset(size_t capacity) {
+inline void LeafByteStore::Reset(size_t count, size_t size, bool largePages) {
     Release();
+    if (size != 0 && count > SIZE_MAX / size) {
+        throw std::bad_alloc();
+    }
+    const size_t capacity = count * size;
     if (capacity == 0) {
         return;
     }
     // Anonymous memory comes zeroed and is only backed when first touched, so the arrays
-    // no gate ever writes cost nothing. Large pages are a hint the system may ignore.
+    // no one ever writes cost nothing. Large pages are a hint the system may ignore.
     void* block =
         ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) {
         throw std::bad_alloc();
     }
 #ifdef MADV_HUGEPAGE
-    ::madvise(block, capacity, MADV_HUGEPAGE);
+    if (largePages) {
+        ::madvise(block, capacity, MADV_HUGEPAGE);
+    }
 #endif
     block_ = static_cast<uint8_t*>(block);
     capacity_ = capacity;

@@ -15,8 +15,10 @@ void BspCompiler::ComputePvs(const ProgressFn& progress) {
 // chain of gates leads back into it.
 void BspCompiler::CompilePvsArray() {
     const size_t leafCount = leaves.size();
+    // Sets are sparse: only the pages that receive a one take memory.
+    pvsBytes.Reset(leafCount, leafCount, false);
     for (BspLeaf& leaf : leaves) {
-        leaf.pvs.assign(leafCount, 0);
+        leaf.pvs = pvsBytes.Take(leafCount);
         uint8_t* pvs = leaf.pvs.data();
         for (const int32_t g : leaf.gateIndices) {
             // Only the range of the gate's set can hold ones.

@@ -157,7 +157,7 @@ private:
 };
 
 bool Lists(const BspCompiler& compiler, int32_t from, int32_t to) {
-    const std::vector<uint8_t>& pvs = compiler.leaves[from].pvs;
+    const LeafBytes& pvs = compiler.leaves[from].pvs;
     return static_cast<size_t>(to) < pvs.size() && pvs[to] != 0;
 }
 
@@ -171,7 +171,7 @@ uint64_t PairKey(int32_t a, int32_t b) {
 void CountConfirmed(const BspCompiler& compiler, const std::unordered_set<uint64_t>& joined,
                     VerifyResult& result) {
     for (size_t i = 0; i < compiler.leaves.size(); ++i) {
-        const std::vector<uint8_t>& pvs = compiler.leaves[i].pvs;
+        const LeafBytes& pvs = compiler.leaves[i].pvs;
         for (size_t j = 0; j < pvs.size(); ++j) {
             result.visiblePairs += (j != i && pvs[j] != 0) ? 1 : 0;
         }
