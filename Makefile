@@ -5,9 +5,11 @@
 #   make fuzz      build the fuzz targets with clang and run each for FUZZ_SECONDS
 #   make bench     micro-benchmarks and the maze compile table
 #   make format    reformat every source file with clang-format
+#   make soak      compile 500 random levels with bspc --verify under the sanitizers
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+SOAK_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
@@ -44,6 +46,9 @@ fuzz: deps
 
 bench: build
 	@scripts/run-bench.sh $(BUILD)
+
+soak: deps
+	@scripts/soak.py --build-dir $(SOAK_BUILD) --jobs $(JOBS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,489 @@
+#!/usr/bin/env python3
+"""Compiles many random levels with bspc under AddressSanitizer and UndefinedBehaviorSanitizer.
+
+    scripts/soak.py [--build-dir build-asan] [--count 500] [--seed 1] [--jobs N]
+
+Three classes of level, drawn in turn, every one determined by the seed and its number:
+
+  maze     mazegen mazes of 1 to 24 rooms a side, with a random seed, loops and halls;
+  pillars  a closed box room holding boxes turned by random angles about y and about
+           arbitrary axes, every box face turned away from its box (pillars may overlap);
+  quads    a soup of faces naming random positions from a small shared table, so corners
+           coincide, faces are non-flat and cross one another; not a closed level.
+
+Each level is compiled with `bspc FILE --verify PAIRS --seed N -q --max-seconds S`, on one
+or two worker threads in turn so that the threaded stages run under the sanitizers too.
+Under the sanitizers a maze of 24 x 24 rooms takes 2 to 6 s, a soup of faces or a pillar
+room now and then a minute (the visibility recursion), and 500 levels took 18 minutes on
+two cores shared with other work, so the sizes need no trimming to fit a soak.
+
+The report counts, per class, the clean runs, verification violations (exit status 3),
+rejected models, time-outs, crashes, sanitizer errors and other failures, and names the
+slowest level. The file of every level that did not run clean is kept, with the command
+and its output, under BUILD_DIR/soak-failures/ for reproduction.
+
+A violation is a clear segment between points of two leaves that do not list each other.
+In a closed level (maze, pillars) every such segment is a fault of the compiler. In a soup
+of faces the tree also calls solid everything behind a face's plane, well past the face's
+edges, and sight through that space is blocked by design, so the compiled tree is walked
+along each violating segment: a violation counts only when the segment stays in empty
+leaves; the others are reported as crossing solid space.
+
+Exits 1 when any level crashed, tripped a sanitizer, ran out of time, was rejected, or
+had a violation that counts.
+
+The build directory is configured and its bspc and mazegen built first (the same
+configuration `make sanitize` uses), unless --no-build is given.
+"""
+
+import argparse
+import json
+import math
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+from concurrent.futures import ThreadPoolExecutor
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CLASSES = ("maze", "pillars", "quads")
+SANITIZER_MARKERS = (
+    "ERROR: AddressSanitizer",
+    "ERROR: LeakSanitizer",
+    "runtime error:",
+    "UndefinedBehaviorSanitizer",
+)
+# Exit statuses chosen to differ from every status bspc gives itself.
+ASAN_EXIT = 86
+UBSAN_EXIT = 87
+
+
+# ---------------------------------------------------------------------------------------
+# The model file format: little-endian, packed sections in a fixed order.
+
+
+def model_bytes(positions, faces):
+    """A model file holding the positions and four-cornered faces (tuples of 4 indices)."""
+    out = bytearray(b"PLY")
+    out += struct.pack("<i", 2)
+    # One colour record: colour A, a value, colour B, eight reals.
+    out += struct.pack("<i", 1)
+    out += bytes((200, 200, 200)) + struct.pack("<f", 1.0) + bytes((0, 0, 0))
+    out += struct.pack("<8f", *([0.0] * 8))
+    out += struct.pack("<i", 0)  # no name records
+    out += struct.pack("<i", len(positions))
+    for p in positions:
+        out += struct.pack("<3f", *p)
+    out += struct.pack("<i", 1)  # one secondary vector
+    out += struct.pack("<3f", 0.0, 1.0, 0.0)
+    out += struct.pack("<i", len(faces))
+    for corners in faces:
+        out += struct.pack("<i", 0)
+        out += struct.pack("<4i", *corners)
+        out += struct.pack("<4i", 0, 0, 0, 0)
+        out += struct.pack("<i", 0)  # no layers
+    # One root node without children, siblings or indices.
+    out += bytes((0, 0)) + b"soak\0"
+    out += struct.pack("<9f", 0, 0, 0, 0, 0, 1, 0, 1, 0)
+    out += struct.pack("<i", 0)
+    return bytes(out)
+
+
+# ---------------------------------------------------------------------------------------
+# Boxes and rotations.
+
+# Corner k of a unit box is (k & 1, (k >> 1) & 1, (k >> 2) & 1). Each face runs
+# counter-clockwise seen from outside the box, so its normal points out.
+BOX_FACES_OUTWARD = (
+    (0, 4, 6, 2),  # -x
+    (1, 3, 7, 5),  # +x
+    (0, 1, 5, 4),  # -y
+    (2, 6, 7, 3),  # +y
+    (0, 2, 3, 1),  # -z
+    (4, 5, 7, 6),  # +z
+)
+
+
+def box_corners(half, rotation, centre):
+    corners = []
+    for k in range(8):
+        local = [half[a] * (1 if (k >> a) & 1 else -1) for a in range(3)]
+        world = [sum(rotation[r][c] * local[c] for c in range(3)) + centre[r] for r in range(3)]
+        corners.append(tuple(world))
+    return corners
+
+
+def add_box(positions, faces, corners, outward):
+    base = len(positions)
+    positions.extend(corners)
+    for face in BOX_FACES_OUTWARD:
+        ring = face if outward else tuple(reversed(face))
+        faces.append(tuple(base + k for k in ring))
+
+
+def rotation_about(axis, angle):
+    x, y, z = axis
+    length = math.sqrt(x * x + y * y + z * z)
+    x, y, z = x / length, y / length, z / length
+    c, s, t = math.cos(angle), math.sin(angle), 1 - math.cos(angle)
+    return (
+        (t * x * x + c, t * x * y - s * z, t * x * z + s * y),
+        (t * x * y + s * z, t * y * y + c, t * y * z - s * x),
+        (t * x * z - s * y, t * y * z + s * x, t * z * z + c),
+    )
+
+
+def multiply(a, b):
+    return tuple(tuple(sum(a[r][k] * b[k][c] for k in range(3)) for c in range(3)) for r in range(3))
+
+
+IDENTITY = ((1, 0, 0), (0, 1, 0), (0, 0, 1))
+
+
+# ---------------------------------------------------------------------------------------
+# The level classes. Each returns (description, model bytes or None, mazegen arguments).
+
+
+def random_maze(rng):
+    width, depth = rng.randint(1, 24), rng.randint(1, 24)
+    args = [
+        "--width", str(width), "--depth", str(depth),
+        "--seed", str(rng.randint(1, 1 << 30)),
+        "--loops", "%.2f" % rng.choice((0.0, 0.0, rng.random() * 0.5)),
+        "--rooms", str(rng.choice((0, 0, rng.randint(1, 6)))),
+    ]
+    return {"args": " ".join(args)}, None, args
+
+
+def random_pillars(rng):
+    room = [rng.uniform(150, 800), rng.uniform(80, 300), rng.uniform(150, 800)]
+    positions, faces = [], []
+    add_box(positions, faces, box_corners([h / 2 for h in room], IDENTITY, (0, room[1] / 2, 0)),
+            outward=False)
+    pillars = []
+    for _ in range(rng.randint(1, 8)):
+        half = [rng.uniform(3, 0.2 * min(room)) for _ in range(3)]
+        spin = rotation_about((0, 1, 0), rng.uniform(0, 2 * math.pi))
+        axis = [rng.gauss(0, 1) for _ in range(3)]
+        if rng.random() < 0.7 and any(abs(a) > 1e-6 for a in axis):
+            spin = multiply(rotation_about(axis, rng.uniform(0, 2 * math.pi)), spin)
+        radius = math.sqrt(sum(h * h for h in half))
+        # Inside the room with room to turn, when the room is large enough.
+        centre = []
+        for a in range(3):
+            lo, hi = -room[a] / 2 + radius, room[a] / 2 - radius
+            offset = room[1] / 2 if a == 1 else 0
+            centre.append(offset + (rng.uniform(lo, hi) if lo < hi else 0.0))
+        add_box(positions, faces, box_corners(half, spin, centre), outward=True)
+        pillars.append((centre, radius))
+    overlapping = any(
+        math.dist(p[0], q[0]) < p[1] + q[1] for i, p in enumerate(pillars) for q in pillars[i + 1:]
+    )
+    description = {"room": [round(v, 1) for v in room], "pillars": len(pillars),
+                   "overlapping": overlapping}
+    return description, model_bytes(positions, faces), None
+
+
+def random_quads(rng):
+    size = rng.choice((10.0, 100.0, 1000.0))
+    count = rng.randint(4, 32)
+    if rng.random() < 0.5:
+        # Corners on a coarse grid: many shared planes and edges.
+        step = size / 4
+        positions = [tuple(step * rng.randint(-4, 4) for _ in range(3)) for _ in range(count)]
+    else:
+        positions = [tuple(rng.uniform(-size, size) for _ in range(3)) for _ in range(count)]
+    faces = [tuple(rng.randrange(count) for _ in range(4)) for _ in range(rng.randint(1, 24))]
+    description = {"positions": count, "faces": len(faces), "size": size}
+    return description, model_bytes(positions, faces), None
+
+
+MAKERS = {"maze": random_maze, "pillars": random_pillars, "quads": random_quads}
+
+
+# ---------------------------------------------------------------------------------------
+# Walking a violating segment through the compiled tree.
+
+# The compiler's point-on-plane tolerance, and how much of a segment may lie in solid space
+# (rounding at plane crossings) before it counts as crossing it.
+POINT_EPSILON = 0.001
+SOLID_SLACK = 0.01
+# Each walk costs a pass over every node; a level with more violations than this is broken
+# enough without knowing the rest.
+MAX_WALKED_VIOLATIONS = 200
+
+
+def locate(nodes, p):
+    """The leaf holding p, -1 for solid, by the rule of the compiler's point location: a
+    point on a node's plane tries the front first and falls back to the back."""
+    fallbacks, k = [], 0
+    while True:
+        if k < 0:
+            if not fallbacks:
+                return -1
+            k = fallbacks.pop()
+            continue
+        node = nodes[k]
+        a, b, c, d = node["plane"]
+        s = a * p[0] + b * p[1] + c * p[2] - d
+        if s < -POINT_EPSILON:
+            k = node["back"]
+            continue
+        if node["frontIsLeaf"]:
+            return node["front"]
+        if s <= POINT_EPSILON and node["back"] != -1:
+            fallbacks.append(node["back"])
+        k = node["front"]
+
+
+def solid_length(nodes, p, q):
+    """How much of the segment p-q lies in solid space. The segment is cut wherever it
+    crosses a node's plane or the tolerance band around it; each piece lies in one region,
+    which its middle names."""
+    d = [q[i] - p[i] for i in range(3)]
+    cuts = {0.0, 1.0}
+    for node in nodes:
+        a, b, c, e = node["plane"]
+        sp = a * p[0] + b * p[1] + c * p[2] - e
+        sq = a * q[0] + b * q[1] + c * q[2] - e
+        for offset in (-POINT_EPSILON, 0.0, POINT_EPSILON):
+            if (sp - offset) * (sq - offset) < 0:
+                cuts.add((sp - offset) / (sp - sq))
+    cuts = sorted(cuts)
+    length = math.sqrt(sum(v * v for v in d))
+    solid = 0.0
+    for t0, t1 in zip(cuts, cuts[1:]):
+        t = (t0 + t1) / 2
+        if locate(nodes, [p[i] + t * d[i] for i in range(3)]) < 0:
+            solid += (t1 - t0) * length
+    return solid
+
+
+def parse_violations(out):
+    """(point A, point B) of every violation line bspc printed."""
+    pairs = []
+    for line in out.splitlines():
+        words = line.split()
+        if words[:1] == ["violation"] and len(words) >= 7:
+            pairs.append(tuple([float(v) for v in w.strip("()").split(",")] for w in words[5:7]))
+    return pairs
+
+
+def violations_in_empty_space(command, out, json_path, env, timeout):
+    """How many violations (of the first MAX_WALKED_VIOLATIONS) join their points through
+    empty leaves only; None when the tree could not be had."""
+    status, _, _, _ = run_limited(command + ["--json", json_path], timeout, env)
+    if status not in (0, 3):
+        return None
+    with open(json_path) as f:
+        nodes = json.load(f)["nodes"]
+    os.remove(json_path)
+    pairs = parse_violations(out)[:MAX_WALKED_VIOLATIONS]
+    return sum(1 for p, q in pairs if solid_length(nodes, p, q) <= SOLID_SLACK)
+
+
+# ---------------------------------------------------------------------------------------
+# Running.
+
+CLOSED_CLASSES = ("maze", "pillars")
+OUTCOMES = ("ok", "violations", "rejected", "timeout", "crash", "sanitizer", "error")
+FAILING = ("rejected", "timeout", "crash", "sanitizer", "error")
+# Seconds a run may overstay its own --max-seconds before it is killed.
+KILL_GRACE = 60.0
+
+
+def build(build_dir):
+    subprocess.run(
+        ["cmake", "-S", SOURCE_DIR, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+         "-DBSPPVS_SANITIZE=ON", "-DBSPPVS_BENCH=OFF"],
+        check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "--target", "bspc", "mazegen"], check=True)
+
+
+def sanitizer_environment():
+    env = dict(os.environ)
+    env["ASAN_OPTIONS"] = "detect_leaks=1:exitcode=%d" % ASAN_EXIT
+    env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1:exitcode=%d" % UBSAN_EXIT
+    return env
+
+
+def run_limited(command, timeout, env):
+    """(status or None on time-out, stdout, stderr, seconds); the whole group is killed."""
+    start = time.monotonic()
+    child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                             stdin=subprocess.DEVNULL, start_new_session=True)
+    try:
+        out, err = child.communicate(timeout=timeout)
+        status = child.returncode
+    except subprocess.TimeoutExpired:
+        os.killpg(child.pid, signal.SIGKILL)
+        out, err = child.communicate()
+        status = None
+    return status, out.decode(errors="replace"), err.decode(errors="replace"), \
+        time.monotonic() - start
+
+
+def outcome_of(status, err):
+    if any(marker in err for marker in SANITIZER_MARKERS) or status in (ASAN_EXIT, UBSAN_EXIT):
+        return "sanitizer"
+    if status is None or status == 4:
+        return "timeout"
+    if status < 0:
+        return "crash"
+    # 2 is a usage error (a fault of this script), 5 a level too large for the machine,
+    # which no level here is; every status bspc does not give counts as a crash.
+    return {0: "ok", 1: "rejected", 2: "error", 3: "violations", 5: "error"}.get(status, "crash")
+
+
+def soak_one(number, options, tools, work_dir, env):
+    kind = CLASSES[number % len(CLASSES)]
+    rng = random.Random("%d/%d" % (options.seed, number))
+    description, data, maze_args = MAKERS[kind](rng)
+    name = "level-%04d-%s.ply" % (number, kind)
+    path = os.path.join(work_dir, name)
+    result = {"number": number, "class": kind, "name": name, "description": description,
+              "violations": 0, "in_empty_space": 0, "path": path}
+    if data is None:
+        command = [tools["mazegen"], "-q", "-o", path] + maze_args
+        status, out, err, seconds = run_limited(command, options.timeout + KILL_GRACE, env)
+        if status != 0:
+            outcome = outcome_of(status, err)
+            result.update(outcome=outcome if outcome in ("sanitizer", "timeout", "crash")
+                          else "error", status=status, seconds=round(seconds, 3),
+                          command=" ".join(command), stdout=out, stderr=err, path=None)
+            keep(result, options.keep_dir)
+            return result
+    else:
+        with open(path, "wb") as f:
+            f.write(data)
+    command = [tools["bspc"], path, "--verify", str(options.pairs), "--seed", str(number + 1),
+               "-q", "--threads", str(1 + number % 2), "--max-seconds", str(options.timeout)]
+    status, out, err, seconds = run_limited(command, options.timeout + KILL_GRACE, env)
+    result.update(outcome=outcome_of(status, err), status=status, seconds=round(seconds, 3),
+                  command=" ".join(command), stdout=out, stderr=err)
+    if result["outcome"] == "violations":
+        result["violations"] = len(parse_violations(out))
+        result["in_empty_space"] = violations_in_empty_space(
+            command, out, path + ".json", env, options.timeout + KILL_GRACE)
+    if result["outcome"] != "ok":
+        keep(result, options.keep_dir)
+    os.remove(path)
+    return result
+
+
+def counts_as_fault(result):
+    """Whether a level's outcome is a fault of the compiler (or of this script)."""
+    if result["outcome"] in FAILING:
+        return True
+    if result["outcome"] != "violations":
+        return False
+    return result["class"] in CLOSED_CLASSES or result["in_empty_space"] != 0
+
+
+def keep(result, keep_dir):
+    os.makedirs(keep_dir, exist_ok=True)
+    if result["path"]:
+        shutil.copy(result["path"], os.path.join(keep_dir, result["name"]))
+    stem = os.path.join(keep_dir, os.path.splitext(result["name"])[0])
+    with open(stem + ".txt", "w") as f:
+        f.write("outcome: %s (status %s) after %.1f s\n" %
+                (result["outcome"], result.get("status"), result["seconds"]))
+        if result["outcome"] == "violations":
+            f.write("violations: %d, through empty leaves only: %s\n" %
+                    (result["violations"], result["in_empty_space"]))
+        f.write("level: %s\n" % json.dumps(result["description"]))
+        f.write("command: %s\n\n--- stdout\n%s\n--- stderr\n%s\n" %
+                (result["command"], result["stdout"], result["stderr"]))
+
+
+def report(results, keep_dir):
+    print("\n%-8s %6s" % ("class", "levels") + "".join(" %10s" % o for o in OUTCOMES) +
+          " %10s %10s" % ("violating", "in empty"))
+    for kind in CLASSES:
+        mine = [r for r in results if r["class"] == kind]
+        counts = [sum(1 for r in mine if r["outcome"] == o) for o in OUTCOMES]
+        pairs = sum(r["violations"] for r in mine)
+        empty = sum(r["in_empty_space"] or 0 for r in mine)
+        print("%-8s %6d" % (kind, len(mine)) + "".join(" %10d" % c for c in counts) +
+              " %10d %10d" % (pairs, empty))
+    print("(violating: pairs whose clear segment joins leaves that do not list each other; "
+          "in empty: those whose segment stays in empty leaves)")
+    pillar_levels = [r for r in results if r["class"] == "pillars" and r["outcome"] == "violations"]
+    if pillar_levels:
+        overlapping = sum(1 for r in pillar_levels if r["description"].get("overlapping"))
+        print("pillar levels with violations: %d, of which %d have overlapping pillars" %
+              (len(pillar_levels), overlapping))
+    if results:
+        slowest = max(results, key=lambda r: r["seconds"])
+        print("slowest: %s (%s) %.2f s %s" % (slowest["name"], slowest["class"],
+                                               slowest["seconds"],
+                                               json.dumps(slowest["description"])))
+        for kind in CLASSES:
+            mine = sorted(r["seconds"] for r in results if r["class"] == kind)
+            if mine:
+                print("%-8s median %.2f s, max %.2f s" % (kind, mine[len(mine) // 2], mine[-1]))
+    for r in results:
+        if counts_as_fault(r):
+            extra = " (%d violating pairs, %s in empty leaves)" % (
+                r["violations"], r["in_empty_space"]) if r["outcome"] == "violations" else ""
+            print("FAULT %s: %s%s" % (r["name"], r["outcome"], extra))
+    if any(r["outcome"] != "ok" for r in results):
+        print("inputs of every level that did not run clean: %s" % keep_dir)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build-asan"))
+    parser.add_argument("--no-build", action="store_true", help="use the build as it is")
+    parser.add_argument("--count", type=int, default=500, help="levels to compile")
+    parser.add_argument("--first", type=int, default=0, help="number of the first level")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--pairs", type=int, default=2000, help="--verify pairs per level")
+    parser.add_argument("--timeout", type=float, default=300.0, help="seconds per level")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    parser.add_argument("--keep-dir", help="where failing levels go "
+                        "(default BUILD_DIR/soak-failures)")
+    parser.add_argument("--summary", help="also write every result as JSON to this file")
+    options = parser.parse_args()
+    options.build_dir = os.path.abspath(options.build_dir)
+    options.keep_dir = os.path.abspath(options.keep_dir or
+                                       os.path.join(options.build_dir, "soak-failures"))
+
+    if not options.no_build:
+        build(options.build_dir)
+    tools = {name: os.path.join(options.build_dir, "tools", name, name)
+             for name in ("bspc", "mazegen")}
+    for path in tools.values():
+        if not os.access(path, os.X_OK):
+            sys.exit("soak: %s is missing; build it or drop --no-build" % path)
+
+    env = sanitizer_environment()
+    results = []
+    started = time.monotonic()
+    with tempfile.TemporaryDirectory(prefix="bsppvs-soak-") as work_dir:
+        with ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
+            futures = [pool.submit(soak_one, n, options, tools, work_dir, env)
+                       for n in range(options.first, options.first + options.count)]
+            for future in futures:
+                r = future.result()
+                results.append(r)
+                extra = " (%d violating pairs, %s in empty leaves)" % (
+                    r["violations"], r["in_empty_space"]) if r["violations"] else ""
+                print("%4d %-8s %-10s %7.2f s%s" % (r["number"], r["class"], r["outcome"],
+                                                   r["seconds"], extra), flush=True)
+    print("\n%d levels in %.0f s" % (len(results), time.monotonic() - started))
+    report(results, options.keep_dir)
+    if options.summary:
+        with open(options.summary, "w") as f:
+            json.dump([{k: v for k, v in r.items() if k not in ("stdout", "stderr", "path")}
+                       for r in results], f, indent=1)
+    return 1 if any(counts_as_fault(r) for r in results) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
