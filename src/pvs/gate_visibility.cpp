@@ -28,6 +28,9 @@ enum class Orientation { BACK, ON, FRONT };
 // beyond the rounding of large coordinates.
 constexpr float PROBE_OFFSET = 0.05f;
 constexpr float PROBE_RELATIVE_OFFSET = 1e-5f;
+// Thinner leaves are probed again at a tenth of the offset, down to this one.
+constexpr float PROBE_STEP = 0.1f;
+constexpr float PROBE_CLOSEST_OFFSET = 0.004f;
 
 // Whether the gates' byte arrays ask for large pages. Floods on open levels write most
 // pages of the block, where large pages save most of the page faults; on long corridors
@@ -46,8 +49,9 @@ Orientation OrientCenter(const Plane& plane, Vector3 center) {
 }
 
 // The leaf just in front of the portal's middle when the leaf just behind it is the
-// portal's other leaf, else -1. The probes stand far enough off the plane for point
-// location to tell the sides apart at any coordinate size.
+// portal's other leaf, else -1. The first probes stand far enough off the plane for point
+// location to tell the sides apart at any coordinate size; a leaf thinner than that is
+// probed again closer in, down to a few times the point tolerance.
 int32_t ProbeFrontLeaf(const BspCompiler& compiler, const Portal& portal, const Plane& plane) {
     if (portal.points.empty()) {
         return -1;
@@ -59,14 +63,17 @@ int32_t ProbeFrontLeaf(const BspCompiler& compiler, const Portal& portal, const 
         extent = std::max({extent, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
     }
     const Vector3 middle = Scale(sum, 1.0f / static_cast<float>(portal.points.size()));
-    const float offset = std::max(PROBE_OFFSET, extent * PROBE_RELATIVE_OFFSET);
     const Vector3 normal = plane.Normal();
-    const int32_t front = compiler.LocateLeaf(Add(middle, Scale(normal, offset)), 0);
-    const int32_t back = compiler.LocateLeaf(Subtract(middle, Scale(normal, offset)), 0);
     const int32_t a = portal.leafIndices[0];
     const int32_t b = portal.leafIndices[1];
-    if ((front == a && back == b) || (front == b && back == a)) {
-        return front;
+    float offset = std::max(PROBE_OFFSET, extent * PROBE_RELATIVE_OFFSET);
+    const float closest = std::max(PROBE_CLOSEST_OFFSET, extent * PROBE_RELATIVE_OFFSET);
+    for (; offset >= closest; offset *= PROBE_STEP) {
+        const int32_t front = compiler.LocateLeaf(Add(middle, Scale(normal, offset)), 0);
+        const int32_t back = compiler.LocateLeaf(Subtract(middle, Scale(normal, offset)), 0);
+        if ((front == a && back == b) || (front == b && back == a)) {
+            return front;
+        }
     }
     return -1;
 }
@@ -155,18 +162,21 @@ void BspCompiler::BuildGates() {
         const Plane& plane = portal.GetPlane();
         const Orientation sideA = OrientCenter(plane, leaves[a].bounds.center);
         const Orientation sideB = OrientCenter(plane, leaves[b].bounds.center);
-        // Both centres on the plane: the gates keep their numbers but lead nowhere.
-        if (sideA != Orientation::ON || sideB != Orientation::ON) {
+        // A leaf's box centre need not lie inside the leaf: for a slanted leaf it can fall
+        // on the far side of the portal, which would turn both gates the wrong way and hide
+        // everything beyond them, and two leaves mirrored across the portal (the halves of
+        // a box cut along its diagonal) have both centres on it, which would leave the
+        // portal without gates. Where points just off the portal's middle say plainly which
+        // leaf is in front, they decide; otherwise the centres do.
+        const int32_t probed = ProbeFrontLeaf(*this, portal, plane);
+        // Both centres on the plane and no plain answer: the gates keep their numbers but
+        // lead nowhere.
+        if (probed != -1 || sideA != Orientation::ON || sideB != Orientation::ON) {
             gate0.polygon = static_cast<const BuildPoly&>(portal);
             gate1.polygon.SetReversed(portal);
             // gate0 keeps the portal's facing, so it leads into whichever leaf is in front.
             bool aInFront = sideA == Orientation::FRONT ||
                             (sideA == Orientation::ON && sideB == Orientation::BACK);
-            // A leaf's box centre need not lie inside the leaf: for a slanted leaf it can
-            // fall on the far side of the portal, which would turn both gates the wrong way
-            // and hide everything beyond them. Where points just off the portal's middle
-            // say plainly which leaf is in front, they decide.
-            const int32_t probed = ProbeFrontLeaf(*this, portal, plane);
             if (probed != -1) {
                 aInFront = probed == a;
             }

@@ -15,6 +15,7 @@
 #include "../support/pvs_levels.h"
 #include "bsp/bsp_compiler.h"
 #include "geometry/bounds.h"
+#include "model/model_reader.h"
 #include "pvs/pvs.h"
 #include "verify.h"
 
@@ -422,7 +423,7 @@ TEST(GateVisibilityTest, RoomsBehindTheSameWallDoNotSeeEachOther) {
 // leaf misses leaves that clear sight lines reach through two portals (for example from
 // (4.457, 17.849, 36.746) to (-40.130, 80.788, 18.604)). Vertical prisms, such as every
 // leaf of a block level, always have their box centre on their own side of each portal.
-// Disabled: gates are oriented by leaf box centres, which this level defeats.
+// Points just off each portal's middle orient the gates instead.
 TEST(GateVisibilityTest, SlantedCubeInARoomHidesNothingInSight) {
     auto model = BuildMazeModel(GenerateMaze({1, 1, 1, 0.0, 0}), MazeLayout{});
     const double turn = std::acos(-1.0) / 6;
@@ -459,6 +460,89 @@ TEST(GateVisibilityTest, SlantedCubeInARoomHidesNothingInSight) {
     const levels::CompiledLevel level = levels::CompileWithPvs(*model);
     ASSERT_EQ(level.walls.size(), 12u);
     const VerifyResult result = VerifyPvs(*level.compiler, level.walls, 20000, 1);
+    EXPECT_TRUE(result.violations.empty()) << result.violations.size() << " violations";
+}
+
+// Leaves whose box centres cannot orient the gates between them. Two slivers mirrored
+// across their portal have both centres on its plane; a wedge thinner than the first
+// probe's offset has its neighbours' centres behind the portal on both sides. In each
+// level, a short clear sight line joins the two leaves named, through that portal (the
+// first) or through both portals of the wedge (the second), and the flood alone misses it
+// when the gates are turned wrong or missing.
+TEST(GateVisibilityTest, LeavesWhoseCentresMisleadStillSeeThroughTheirPortals) {
+    struct Case {
+        const char* file;
+        int32_t from;
+        int32_t to;
+    };
+    const Case cases[] = {
+        {"mirrored-slivers.ply", 33, 28},
+        {"thin-wedge.ply", 170, 323},
+    };
+    for (const Case& c : cases) {
+        std::string reason;
+        const auto model =
+            LoadModel(std::string(BSPPVS_SOURCE_DIR) + "/tests/data/" + c.file, reason);
+        ASSERT_NE(model, nullptr) << c.file << ": " << reason;
+        // The rough flood alone shows it, and these quad soups take long to clip.
+        BspCompiler compiler;
+        compiler.floodOnly = true;
+        compiler.ImportPolys(*model);
+        compiler.BuildTree();
+        compiler.BuildPortals();
+        compiler.ComputePvs();
+        ASSERT_GT(compiler.leaves.size(), static_cast<size_t>(std::max(c.from, c.to))) << c.file;
+        EXPECT_EQ(compiler.leaves[c.from].pvs[c.to], 1) << c.file;
+        EXPECT_EQ(compiler.leaves[c.to].pvs[c.from], 1) << c.file;
+    }
+}
+
+// A room with a square pillar turned 45 degrees, one face on the room's diagonal: the
+// pillar's planes cut the room's corners into right triangles mirrored across the
+// diagonal, whose box centres lie on the portals between them. Every portal must still
+// get two gates that lead somewhere.
+TEST(GateVisibilityTest, PortalsBetweenMirroredTrianglesGetGates) {
+    auto model = std::make_unique<PlyModel>();
+    const auto quad = [&](Vector3 a, Vector3 b, Vector3 c, Vector3 d) {
+        PlyFace& face = model->faces.emplace_back();
+        face.layers.emplace_back();
+        const Vector3 corners[4] = {a, b, c, d};
+        for (int k = 0; k < 4; ++k) {
+            face.positionIndex[k] = static_cast<int32_t>(model->positions.size());
+            model->positions.push_back(corners[k]);
+            model->cornerLists.emplace_back();
+        }
+    };
+    // The room, faces turned inward.
+    const float r = 100.0f;
+    quad({r, 0, -r}, {r, r, -r}, {-r, r, -r}, {-r, 0, -r});
+    quad({-r, 0, r}, {-r, r, r}, {r, r, r}, {r, 0, r});
+    quad({r, 0, r}, {r, r, r}, {r, r, -r}, {r, 0, -r});
+    quad({-r, 0, -r}, {-r, r, -r}, {-r, r, r}, {-r, 0, r});
+    quad({r, 0, r}, {r, 0, -r}, {-r, 0, -r}, {-r, 0, r});
+    quad({-r, r, r}, {-r, r, -r}, {r, r, -r}, {r, r, r});
+    // The pillar, from y 30 to 70, faces turned outward; its face from p0 to p1 lies on
+    // the diagonal x = z.
+    const float h = 20.0f * std::sqrt(2.0f);
+    const Vector3 foot[4] = {
+        {-h / 2, 0, -h / 2}, {h / 2, 0, h / 2}, {-h / 2, 0, 3 * h / 2}, {-3 * h / 2, 0, h / 2}};
+    for (int k = 0; k < 4; ++k) {
+        const Vector3 p = foot[k];
+        const Vector3 q = foot[(k + 1) % 4];
+        quad({p.x, 30, p.z}, {p.x, 70, p.z}, {q.x, 70, q.z}, {q.x, 30, q.z});
+    }
+    quad({foot[0].x, 70, foot[0].z}, {foot[3].x, 70, foot[3].z}, {foot[2].x, 70, foot[2].z},
+         {foot[1].x, 70, foot[1].z});
+    quad({foot[0].x, 30, foot[0].z}, {foot[1].x, 30, foot[1].z}, {foot[2].x, 30, foot[2].z},
+         {foot[3].x, 30, foot[3].z});
+
+    const levels::CompiledLevel level = levels::CompileWithPvs(*model);
+    const BspCompiler& compiler = *level.compiler;
+    ASSERT_FALSE(compiler.portals.empty());
+    for (size_t g = 0; g < compiler.gates.size(); ++g) {
+        EXPECT_NE(compiler.gates[g].targetLeaf, -1) << "gate " << g;
+    }
+    const VerifyResult result = VerifyPvs(compiler, level.walls, 20000, 1);
     EXPECT_TRUE(result.violations.empty()) << result.violations.size() << " violations";
 }
 
