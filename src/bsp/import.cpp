@@ -1,8 +1,9 @@
 // Turns the model's four-cornered faces into flat convex polygons: coincident corners are
-// welded, faces with fewer than three distinct corners or no area are dropped, flat faces
-// are kept whole and non-flat quads are cut into two triangles. Linear in the face count.
+// welded, faces with fewer than three distinct corners or no area are dropped, flat convex
+// faces are kept whole and other quads are cut into two triangles. Linear in the face count.
 
 #include <array>
+#include <cmath>
 
 #include "bsp/bsp_compiler.h"
 #include "geometry/tolerances.h"
@@ -88,6 +89,51 @@ void AppendCutQuad(BuildPolyList& list, const Winding& c) {
     }
 }
 
+// A turn at a corner against the ring's facing, relative to the two edges' lengths, below
+// which the corner is reflex. Corners on a straight line are not reflex.
+constexpr float REFLEX_SINE = 1e-5f;
+
+// Whether the quad turns against its facing at corner i.
+bool IsReflex(const Winding& c, size_t i, Vector3 normal) {
+    const Vector3 in = Subtract(c[i], c[(i + 3) % 4]);
+    const Vector3 out = Subtract(c[(i + 1) % 4], c[i]);
+    const float lengths = std::sqrt(Dot(in, in) * Dot(out, out));
+    return Dot(Cross(in, out), normal) < -REFLEX_SINE * lengths;
+}
+
+// Whether a flat quad turns the same way at every corner. The tree and the polygon split
+// take every polygon to be convex: a concave quad splits into folded pieces without area,
+// which become splitters without a plane and swallow whole regions of the level.
+bool IsConvexQuad(const Winding& c) {
+    const Vector3 normal = ComputeNormal(c);
+    for (size_t i = 0; i < 4; ++i) {
+        if (IsReflex(c, i, normal)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A flat quad that is not convex is cut into two triangles like a non-flat one, along the
+// diagonal that keeps both inside the quad: the one through its reflex corner. c0-c2 is
+// taken when the reflex corner is c0 or c2, else c1-c3. A quad that crosses itself has no
+// inside diagonal and is cut along c1-c3.
+void AppendConcaveQuad(BuildPolyList& list, const Winding& c) {
+    const Vector3 normal = ComputeNormal(c);
+    const auto reflex = [&](size_t i) { return IsReflex(c, i, normal); };
+    const bool alongC0C2 = (reflex(0) || reflex(2)) && !reflex(1) && !reflex(3);
+    Winding triangles[2] = {{c[0], c[1], c[3]}, {c[1], c[2], c[3]}};
+    if (alongC0C2) {
+        triangles[0] = {c[0], c[1], c[2]};
+        triangles[1] = {c[0], c[2], c[3]};
+    }
+    for (Winding& triangle : triangles) {
+        if (HasArea(triangle)) {
+            AppendPoly(list, std::move(triangle));
+        }
+    }
+}
+
 }  // namespace
 
 void BspCompiler::ImportPolys(const PlyModel& model) {
@@ -106,7 +152,11 @@ void BspCompiler::ImportPolys(const PlyModel& model) {
         }
         const Winding firstThree(welded.begin(), welded.begin() + 3);
         if (IsFlat(welded, firstThree)) {
-            AppendPoly(buildPolys, std::move(welded));
+            if (IsConvexQuad(welded)) {
+                AppendPoly(buildPolys, std::move(welded));
+            } else {
+                AppendConcaveQuad(buildPolys, welded);
+            }
         } else {
             AppendCutQuad(buildPolys, welded);
         }

@@ -72,6 +72,24 @@ TEST(ImportTest, FlatQuadBecomesOnePolygon) {
     EXPECT_EQ(poly.planeValid, 0);
 }
 
+// A flat quad that is not convex is cut into two triangles along the diagonal through its
+// reflex corner, so that both lie inside it; a convex quad with three corners in a line
+// stays whole.
+TEST(ImportTest, ConcaveFlatQuadIsCutThroughItsReflexCorner) {
+    const Vector3 dent{7, 6, 0};  // inside the triangle Q, R, S
+    const Vector3 mid{5, 5, 0};   // on the edge from R back to P
+    const WeldCase cases[] = {
+        {"reflex at c0", {dent, Q, R, S}, {{dent, Q, R}, {dent, R, S}}},
+        {"reflex at c1", {S, dent, Q, R}, {{S, dent, R}, {dent, Q, R}}},
+        {"reflex at c2", {R, S, dent, Q}, {{R, S, dent}, {R, dent, Q}}},
+        {"reflex at c3", {Q, R, S, dent}, {{Q, R, dent}, {R, S, dent}}},
+        {"three corners in a line", {P, Q, R, mid}, {{P, Q, R, mid}}},
+    };
+    for (const WeldCase& c : cases) {
+        EXPECT_EQ(ImportedRings({c.corners}), c.expected) << c.what;
+    }
+}
+
 // A non-flat quad is cut along the diagonal c1-c3 into (c0, c1, c3) then (c1, c2, c3):
 // two triangles that share a diagonal, cover the quad and keep its winding. Only when
 // that cut would leave a triangle without area, and the other diagonal would not, is the
