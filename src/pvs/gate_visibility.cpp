@@ -229,8 +229,13 @@ public:
         // value along i's normal (one row per normal, walked along j), the back test reads
         // i's smallest value along each j's normal (one row per gate, walked along the
         // normals). Each table is laid out so that its reads stay in one row.
-        maxByNormal_.resize(groupCount_ * gates.size());
-        minByGate_.resize(groupCount_ * gates.size());
+        // Every entry is written below, so the tables skip the zeroing a vector would do,
+        // and they come on large pages: tens of megabytes taken page by page cost more in
+        // page faults than filling them.
+        const size_t entries = groupCount_ * gates.size();
+        tables_.Reset(2 * entries, sizeof(float), true);
+        maxByNormal_ = reinterpret_cast<float*>(tables_.Take(entries * sizeof(float)).data());
+        minByGate_ = reinterpret_cast<float*>(tables_.Take(entries * sizeof(float)).data());
         for (size_t g = 0; g < groupCount_; ++g) {
             for (size_t j = 0; j < gates.size(); ++j) {
                 const Range range = ExtentAlong(normals[g], gates[j].polygon);
@@ -311,8 +316,9 @@ private:
     std::vector<Gate>& gates_;
     std::vector<size_t> groupOf_;  // per gate: index of its normal, NO_GROUP for none
     size_t groupCount_ = 0;
-    std::vector<float> maxByNormal_;  // [normal][gate]: largest value over the corners
-    std::vector<float> minByGate_;    // [gate][normal]: smallest value over the corners
+    LeafByteStore tables_;          // the storage of the two tables below
+    float* maxByNormal_ = nullptr;  // [normal][gate]: largest value over the corners
+    float* minByGate_ = nullptr;    // [gate][normal]: smallest value over the corners
 };
 
 // The exits of every leaf packed side by side, with what the flood reads of each: the
