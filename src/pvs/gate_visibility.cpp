@@ -4,11 +4,13 @@
 // each gate's own result (finished gates first, smallest floods first) and by clipping.
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <map>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -203,22 +205,39 @@ namespace {
 // has a corner beyond a plane at the classification tolerance depends only on the largest
 // (or smallest) value over its corners of a*x + b*y + c*z, rounded exactly as the
 // classification rounds it, because subtracting d is monotone. So the flood's two tests
-// per gate pair become two lookups. Levels with many distinct normals would make the table
-// too large; there the tests classify the polygons directly.
+// per gate pair become two lookups.
+//
+// Clipped portals that lie in parallel planes have normals that differ in their last bits,
+// so the gates are grouped by their normals rounded to a fine grid, and each group's table
+// row is computed along the normal of its first gate. A gate whose normal differs from
+// that one carries a margin that bounds how far its own values can lie from the row's,
+// rounding included; a lookup within the margin of the tolerance falls back to classifying
+// the polygons, so every answer is the one the classification gives. Levels with too many
+// groups would make the tables too large; there every test classifies directly.
 class GateProjections {
 public:
     // With `direct`, no table is made and every test classifies the polygons in full (the
     // literal flood, kept for comparison).
     GateProjections(std::vector<Gate>& gates, bool direct) : gates_(gates) {
         std::vector<Plane> normals;
-        std::unordered_map<uint64_t, std::vector<size_t>> byHash;
+        std::map<std::array<int64_t, 3>, size_t> byKey;
         groupOf_.assign(gates.size(), NO_GROUP);
+        margin_.assign(gates.size(), 0.0f);
+        float reach = 0.0f;  // the largest coordinate magnitude of any gate's corner
         for (size_t j = 0; j < gates.size(); ++j) {
             if (gates[j].targetLeaf == -1) {
                 continue;
             }
             const Plane& plane = gates[j].polygon.GetPlane();
-            groupOf_[j] = FindGroup(plane, normals, byHash);
+            groupOf_[j] = FindGroup(plane, normals, byKey);
+            for (const Vector3& p : gates[j].polygon.points) {
+                reach = std::max({reach, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+            }
+        }
+        for (size_t j = 0; j < gates.size(); ++j) {
+            if (groupOf_[j] != NO_GROUP) {
+                margin_[j] = MarginOf(gates[j].polygon.plane, normals[groupOf_[j]], reach);
+            }
         }
         groupCount_ = normals.size();
         if (direct || groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
@@ -252,21 +271,31 @@ public:
     // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
     // front or spanning).
     bool ReachesInFront(size_t j, size_t i) const {
-        const Plane& plane = gates_[i].polygon.plane;
-        if (groupCount_ == 0) {
-            return IsFrontOrSpanning(ClassifyPoly(plane, gates_[j].polygon));
+        if (groupCount_ != 0) {
+            const float value = FrontRow(i)[j] - gates_[i].polygon.plane.d;
+            if (value > POLY_CLASSIFY_EPSILON + margin_[i]) {
+                return true;
+            }
+            if (value <= POLY_CLASSIFY_EPSILON - margin_[i]) {
+                return false;
+            }
         }
-        return FrontRow(i)[j] - plane.d > POLY_CLASSIFY_EPSILON;
+        return IsFrontOrSpanning(ClassifyPoly(gates_[i].polygon.plane, gates_[j].polygon));
     }
 
     // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
     // spanning).
     bool ReachesBehind(size_t i, size_t j) const {
-        const Plane& plane = gates_[j].polygon.plane;
-        if (groupCount_ == 0) {
-            return IsBackOrSpanning(ClassifyPoly(plane, gates_[i].polygon));
+        if (groupCount_ != 0) {
+            const float value = BehindRow(i)[groupOf_[j]] - gates_[j].polygon.plane.d;
+            if (value < -POLY_CLASSIFY_EPSILON - margin_[j]) {
+                return true;
+            }
+            if (value >= -POLY_CLASSIFY_EPSILON + margin_[j]) {
+                return false;
+            }
         }
-        return BehindRow(i)[groupOf_[j]] - plane.d < -POLY_CLASSIFY_EPSILON;
+        return IsBackOrSpanning(ClassifyPoly(gates_[j].polygon.plane, gates_[i].polygon));
     }
 
     // With tables: the largest value of every gate's corners along gate i's normal, indexed
@@ -276,6 +305,9 @@ public:
     const float* BehindRow(size_t i) const { return &minByGate_[i * groupCount_]; }
     // Index of gate j's normal; only with tables, and only for a gate that leads somewhere.
     uint32_t GroupOf(size_t j) const { return static_cast<uint32_t>(groupOf_[j]); }
+    // How far gate j's values along its own normal may lie from its row's; 0 when its
+    // normal is the row's own.
+    float Margin(size_t j) const { return margin_[j]; }
 
 private:
     struct Range {
@@ -295,26 +327,44 @@ private:
         return range;
     }
 
+    // Normals are grouped on a grid of this many steps per unit.
+    static constexpr double GROUP_GRID = 1 << 20;
+    // Bound of the rounding of one value a*x + b*y + c*z of a unit normal, relative to the
+    // largest coordinate magnitude: three roundings of at most 2^-24 each of a sum whose
+    // terms add up to at most sqrt(3) times that magnitude; twice, for the row's value and
+    // the gate's own.
+    static constexpr float ROUNDING_BOUND = 2.0f * 1.8e-7f * 1.7321f;
+    // Widens every margin against what the bound leaves out (the subtraction of d, which
+    // is exact to a relative 2^-24 where it matters, near the tolerance).
+    static constexpr float MARGIN_SAFETY = 1.25f;
+    static constexpr float MARGIN_FLOOR = 1e-6f;
+
     static size_t FindGroup(const Plane& plane, std::vector<Plane>& normals,
-                            std::unordered_map<uint64_t, std::vector<size_t>>& byHash) {
-        uint32_t bits[3];
-        const float values[3] = {plane.a, plane.b, plane.c};
-        std::memcpy(bits, values, sizeof bits);
-        const uint64_t hash = (uint64_t{bits[0]} * 0x9E3779B97F4A7C15ull) ^
-                              (uint64_t{bits[1]} * 0xC2B2AE3D27D4EB4Full) ^ bits[2];
-        std::vector<size_t>& bucket = byHash[hash];
-        for (const size_t g : bucket) {
-            if (std::memcmp(&normals[g].a, values, sizeof values) == 0) {
-                return g;
-            }
+                            std::map<std::array<int64_t, 3>, size_t>& byKey) {
+        const std::array<int64_t, 3> key = {std::llround(double(plane.a) * GROUP_GRID),
+                                            std::llround(double(plane.b) * GROUP_GRID),
+                                            std::llround(double(plane.c) * GROUP_GRID)};
+        const auto [it, added] = byKey.emplace(key, normals.size());
+        if (added) {
+            normals.push_back(Plane(plane.a, plane.b, plane.c, 0.0f));
         }
-        bucket.push_back(normals.size());
-        normals.push_back(Plane(plane.a, plane.b, plane.c, 0.0f));
-        return normals.size() - 1;
+        return it->second;
+    }
+
+    // For each corner p, |n.p - m.p| <= |n - m|_1 * reach in exact arithmetic; the rounding
+    // of both values adds at most ROUNDING_BOUND * reach.
+    static float MarginOf(const Plane& own, const Plane& row, float reach) {
+        if (own.a == row.a && own.b == row.b && own.c == row.c) {
+            return 0.0f;  // the row's values are the gate's own, bit for bit
+        }
+        const float apart =
+            std::fabs(own.a - row.a) + std::fabs(own.b - row.b) + std::fabs(own.c - row.c);
+        return MARGIN_SAFETY * (apart + ROUNDING_BOUND) * reach + MARGIN_FLOOR;
     }
 
     std::vector<Gate>& gates_;
     std::vector<size_t> groupOf_;  // per gate: index of its normal, NO_GROUP for none
+    std::vector<float> margin_;    // per gate: see Margin
     size_t groupCount_ = 0;
     LeafByteStore tables_;          // the storage of the two tables below
     float* maxByNormal_ = nullptr;  // [normal][gate]: largest value over the corners
@@ -330,6 +380,7 @@ struct FloodGraph {
         int32_t targetLeaf;
         uint32_t group;  // the index of the gate's normal in the projection tables
         float d;         // the distance of the gate's plane
+        float margin;    // the gate's margin in the projection tables
     };
     std::vector<uint32_t> firstExit;  // per leaf, and one past the last leaf
     std::vector<Exit> exits;
@@ -341,9 +392,10 @@ struct FloodGraph {
             firstExit.push_back(static_cast<uint32_t>(exits.size()));
             for (const int32_t j : leaf.gateIndices) {
                 const Gate& gate = gates[j];
-                const uint32_t group =
-                    projections.HasTables() ? projections.GroupOf(static_cast<size_t>(j)) : 0;
-                exits.push_back({j, gate.targetLeaf, group, gate.polygon.plane.d});
+                const auto index = static_cast<size_t>(j);
+                const bool tables = projections.HasTables();
+                exits.push_back({j, gate.targetLeaf, tables ? projections.GroupOf(index) : 0,
+                                 gate.polygon.plane.d, projections.Margin(index)});
             }
         }
         firstExit.push_back(static_cast<uint32_t>(exits.size()));
@@ -374,6 +426,7 @@ public:
         const float* frontRow = tables ? projections_.FrontRow(i) : nullptr;
         const float* behindRow = tables ? projections_.BehindRow(i) : nullptr;
         const float d = gate.polygon.plane.d;
+        const float margin = projections_.Margin(i);
         while (!pending_.empty()) {
             const int32_t leaf = pending_.back();
             pending_.pop_back();
@@ -386,10 +439,21 @@ public:
                 // Gate j may follow only if it lies at least partly beyond this gate and
                 // this gate lies at least partly behind it.
                 const auto j = static_cast<size_t>(exit->gate);
-                const bool follows =
-                    tables ? frontRow[j] - d > POLY_CLASSIFY_EPSILON &&
-                                 behindRow[exit->group] - exit->d < -POLY_CLASSIFY_EPSILON
-                           : projections_.ReachesInFront(j, i) && projections_.ReachesBehind(i, j);
+                bool follows = false;
+                if (tables) {
+                    // Plainly beyond the margins the lookups decide; near them, the full
+                    // tests do.
+                    const float front = frontRow[j] - d;
+                    const float behind = behindRow[exit->group] - exit->d;
+                    const bool inFront = front > POLY_CLASSIFY_EPSILON + margin ||
+                                         (front > POLY_CLASSIFY_EPSILON - margin &&
+                                          projections_.ReachesInFront(j, i));
+                    follows = inFront && (behind < -POLY_CLASSIFY_EPSILON - exit->margin ||
+                                          (behind < -POLY_CLASSIFY_EPSILON + exit->margin &&
+                                           projections_.ReachesBehind(i, j)));
+                } else {
+                    follows = projections_.ReachesInFront(j, i) && projections_.ReachesBehind(i, j);
+                }
                 if (follows) {
                     reached[exit->targetLeaf] = 1;
                     ++count;
