@@ -6,12 +6,14 @@
 
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "../support/pvs_levels.h"
 #include "bsp/bsp_compiler.h"
+#include "model/model_reader.h"
 #include "verify.h"
 
 namespace bsppvs {
@@ -170,6 +172,20 @@ TEST(VerifyTest, CatchesRemovedEntries) {
         EXPECT_NE(v.leafA, v.leafB);
         EXPECT_FALSE(v.aSeesB || v.bSeesA);
     }
+}
+
+// Three faces that close nothing: behind each face's plane the tree has solid space well
+// beyond the face's outline, and many segments that touch no face cross it. No set can see
+// through solid space, so such segments are not held against the sets.
+TEST(VerifyTest, SightThroughSolidSpaceIsNotHeldAgainstTheSets) {
+    std::string reason;
+    const auto model =
+        LoadModel(std::string(BSPPVS_SOURCE_DIR) + "/tests/data/three-faces.ply", reason);
+    ASSERT_NE(model, nullptr) << reason;
+    const levels::CompiledLevel level = levels::CompileWithPvs(*model);
+    const VerifyResult result = VerifyPvs(*level.compiler, level.walls, 2000, 57);
+    EXPECT_GT(result.clearPairs, 0);
+    EXPECT_TRUE(result.violations.empty()) << result.violations.size() << " violations";
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "geometry/tolerances.h"
+
 namespace bsppvs {
 
 namespace {
@@ -493,6 +495,76 @@ double WallIndex::WalkCells(Point a, Point d, double lo, double hi) {
     }
 }
 
+namespace {
+
+// Pieces of a segment in solid space shorter than this are ignored: a sight line that
+// grazes a corner of solid space also passes within TOUCH_DISTANCE of a polygon there.
+constexpr double SOLID_SLACK = TOUCH_DISTANCE;
+
+// Whether some stretch of the segment from p to q lies in the tree's solid space. In a
+// closed level solid space lies behind the walls, so a segment that enters it also crosses
+// a polygon; in a level that is not closed, the space behind a face's plane is solid well
+// beyond the face's outline, and no set can see through it. The segment is pushed down the
+// tree and cut at each plane it crosses; a stretch within the point tolerance of a plane
+// goes to the front side, as point location tries first.
+bool CrossesSolid(const BspCompiler& compiler, Vector3 p, Vector3 q) {
+    if (compiler.nodes.empty()) {
+        return false;
+    }
+    struct Piece {
+        int32_t node;
+        double t0;
+        double t1;
+    };
+    const double start[3] = {p.x, p.y, p.z};
+    const double step[3] = {double(q.x) - p.x, double(q.y) - p.y, double(q.z) - p.z};
+    const double length = std::sqrt(step[0] * step[0] + step[1] * step[1] + step[2] * step[2]);
+    const auto distance = [&](const Plane& plane, double t) {
+        return plane.a * (start[0] + t * step[0]) + plane.b * (start[1] + t * step[1]) +
+               plane.c * (start[2] + t * step[2]) - plane.d;
+    };
+    std::vector<Piece> pending = {{0, 0.0, 1.0}};
+    while (!pending.empty()) {
+        const Piece piece = pending.back();
+        pending.pop_back();
+        const BspNode& node = compiler.nodes[piece.node];
+        const double s0 = distance(node.plane, piece.t0);
+        const double s1 = distance(node.plane, piece.t1);
+        const auto toFront = [&](double t0, double t1) {
+            if (node.frontIsLeaf == 0) {
+                pending.push_back({node.front, t0, t1});
+            }
+        };
+        const auto toBack = [&](double t0, double t1) {
+            if (node.back != -1) {
+                pending.push_back({node.back, t0, t1});
+            } else if ((t1 - t0) * length > SOLID_SLACK) {
+                return true;
+            }
+            return false;
+        };
+        if (s0 >= -EPSILON && s1 >= -EPSILON) {
+            toFront(piece.t0, piece.t1);
+        } else if (s0 < -EPSILON && s1 < -EPSILON) {
+            if (toBack(piece.t0, piece.t1)) {
+                return true;
+            }
+        } else {
+            // One end behind the band, the other in front of or within it: cut where the
+            // segment leaves the back side.
+            const double cut = piece.t0 + (piece.t1 - piece.t0) * (-EPSILON - s0) / (s1 - s0);
+            const bool backFirst = s0 < -EPSILON;
+            if (toBack(backFirst ? piece.t0 : cut, backFirst ? cut : piece.t1)) {
+                return true;
+            }
+            toFront(backFirst ? cut : piece.t0, backFirst ? piece.t1 : cut);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 VerifyResult VerifyPvs(const BspCompiler& compiler, const std::vector<Poly>& walls,
                        int64_t pairCount, uint64_t seed) {
     VerifyResult result;
@@ -511,7 +583,8 @@ VerifyResult VerifyPvs(const BspCompiler& compiler, const std::vector<Poly>& wal
             break;
         }
         ++result.pairs;
-        if (!index.IsClear(first->point, second->point)) {
+        if (!index.IsClear(first->point, second->point) ||
+            CrossesSolid(compiler, first->point, second->point)) {
             continue;
         }
         ++result.clearPairs;

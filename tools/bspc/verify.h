@@ -1,8 +1,9 @@
 #pragma once
 
 // An independent check of a compiled PVS against the level's own polygons: two points in
-// empty space joined by a segment that touches no polygon can see each other, so their
-// leaves must be in each other's set. It can only prove a set too small, never too large.
+// empty space joined by a segment that touches no polygon and stays out of the tree's
+// solid space can see each other, so their leaves must be in each other's set. It can only
+// prove a set too small, never too large.
 
 #include <cstdint>
 #include <optional>
