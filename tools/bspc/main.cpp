@@ -216,10 +216,8 @@ bool CheckVisibilityMemory(const Options& options, const BspCompiler& compiler) 
     std::snprintf(line, sizeof line, "memory sets %.1f MiB gates %.1f MiB of %.1f MiB",
                   setBytes / MIB, gateBytes / MIB, machineBytes / MIB);
     // On standard error with the other progress notes, so that standard output keeps the
-    // viewer's own lines together. Small levels say nothing unless asked with --time: the
-    // line matters when the sets are large enough to wait for or to run out of memory.
-    constexpr double WORTH_SAYING_BYTES = 256.0 * MIB;
-    if (!options.quiet && (options.time || gateBytes + setBytes >= WORTH_SAYING_BYTES)) {
+    // viewer's own lines together.
+    if (!options.quiet) {
         std::cerr << line << std::endl;
     }
     if (machineBytes > 0 && gateBytes + setBytes > machineBytes) {
