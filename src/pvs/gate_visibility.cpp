@@ -12,7 +12,6 @@
 #include <limits>
 #include <map>
 #include <new>
-#include <unordered_map>
 #include <utility>
 
 #include "bsp/bsp_compiler.h"
