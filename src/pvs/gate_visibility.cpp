@@ -270,31 +270,43 @@ public:
     // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
     // front or spanning).
     bool ReachesInFront(size_t j, size_t i) const {
-        if (groupCount_ != 0) {
-            const float value = FrontRow(i)[j] - gates_[i].polygon.plane.d;
-            if (value > POLY_CLASSIFY_EPSILON + margin_[i]) {
-                return true;
-            }
-            if (value <= POLY_CLASSIFY_EPSILON - margin_[i]) {
-                return false;
-            }
+        if (groupCount_ == 0) {
+            return ClassifiesInFront(j, i);
         }
-        return IsFrontOrSpanning(ClassifyPoly(gates_[i].polygon.plane, gates_[j].polygon));
+        return BeyondTolerance(FrontRow(i)[j] - gates_[i].polygon.plane.d, margin_[i],
+                               [&] { return ClassifiesInFront(j, i); });
     }
 
     // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
     // spanning).
     bool ReachesBehind(size_t i, size_t j) const {
-        if (groupCount_ != 0) {
-            const float value = BehindRow(i)[groupOf_[j]] - gates_[j].polygon.plane.d;
-            if (value < -POLY_CLASSIFY_EPSILON - margin_[j]) {
-                return true;
-            }
-            if (value >= -POLY_CLASSIFY_EPSILON + margin_[j]) {
-                return false;
-            }
+        if (groupCount_ == 0) {
+            return ClassifiesBehind(i, j);
         }
+        return BeyondTolerance(-(BehindRow(i)[groupOf_[j]] - gates_[j].polygon.plane.d), margin_[j],
+                               [&] { return ClassifiesBehind(i, j); });
+    }
+
+    // The two tests above, made by classifying the polygons.
+    bool ClassifiesInFront(size_t j, size_t i) const {
+        return IsFrontOrSpanning(ClassifyPoly(gates_[i].polygon.plane, gates_[j].polygon));
+    }
+    bool ClassifiesBehind(size_t i, size_t j) const {
         return IsBackOrSpanning(ClassifyPoly(gates_[j].polygon.plane, gates_[i].polygon));
+    }
+
+    // Whether a value looked up in the tables (minus the plane's distance, negated for a
+    // test behind) lies beyond the classification tolerance. Plainly beyond the margin
+    // either way the lookup decides; within it, classify does.
+    template <typename Classify>
+    static bool BeyondTolerance(float value, float margin, Classify classify) {
+        if (value > POLY_CLASSIFY_EPSILON + margin) {
+            return true;
+        }
+        if (value <= POLY_CLASSIFY_EPSILON - margin) {
+            return false;
+        }
+        return classify();
     }
 
     // With tables: the largest value of every gate's corners along gate i's normal, indexed
@@ -440,16 +452,11 @@ public:
                 const auto j = static_cast<size_t>(exit->gate);
                 bool follows = false;
                 if (tables) {
-                    // Plainly beyond the margins the lookups decide; near them, the full
-                    // tests do.
-                    const float front = frontRow[j] - d;
-                    const float behind = behindRow[exit->group] - exit->d;
-                    const bool inFront = front > POLY_CLASSIFY_EPSILON + margin ||
-                                         (front > POLY_CLASSIFY_EPSILON - margin &&
-                                          projections_.ReachesInFront(j, i));
-                    follows = inFront && (behind < -POLY_CLASSIFY_EPSILON - exit->margin ||
-                                          (behind < -POLY_CLASSIFY_EPSILON + exit->margin &&
-                                           projections_.ReachesBehind(i, j)));
+                    const auto inFront = [&] { return projections_.ClassifiesInFront(j, i); };
+                    const auto behind = [&] { return projections_.ClassifiesBehind(i, j); };
+                    follows = GateProjections::BeyondTolerance(frontRow[j] - d, margin, inFront) &&
+                              GateProjections::BeyondTolerance(-(behindRow[exit->group] - exit->d),
+                                                               exit->margin, behind);
                 } else {
                     follows = projections_.ReachesInFront(j, i) && projections_.ReachesBehind(i, j);
                 }
