@@ -2,6 +2,7 @@
 // welded, faces with fewer than three distinct corners or no area are dropped, flat convex
 // faces are kept whole and other quads are cut into two triangles. Linear in the face count.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -70,6 +71,24 @@ void AppendPoly(BuildPolyList& list, Winding&& ring) {
     poly.SetPoints(std::move(ring));
 }
 
+// The two triangles of quad c cut along c0-c2, (c0, c1, c2) then (c0, c2, c3), or along
+// c1-c3, (c0, c1, c3) then (c1, c2, c3).
+std::array<Winding, 2> CutQuad(const Winding& c, bool alongC0C2) {
+    if (alongC0C2) {
+        return {Winding{c[0], c[1], c[2]}, Winding{c[0], c[2], c[3]}};
+    }
+    return {Winding{c[0], c[1], c[3]}, Winding{c[1], c[2], c[3]}};
+}
+
+// Appends the triangles that have area.
+void AppendTriangles(BuildPolyList& list, std::array<Winding, 2>&& triangles) {
+    for (Winding& triangle : triangles) {
+        if (HasArea(triangle)) {
+            AppendPoly(list, std::move(triangle));
+        }
+    }
+}
+
 // A non-flat quad is cut along the diagonal c1-c3, giving (c0, c1, c3) then (c1, c2, c3).
 // That is the cut a plane-side test at c0 gives when it is evaluated exactly (c0 lies on
 // the quad's own plane), and it is stable across machines. Only when that cut would leave
@@ -77,16 +96,11 @@ void AppendPoly(BuildPolyList& list, Winding&& ring) {
 // ((c0, c1, c2) then (c0, c2, c3)) is the other diagonal taken. Triangles without area
 // are dropped.
 void AppendCutQuad(BuildPolyList& list, const Winding& c) {
-    Winding cut1[2] = {{c[0], c[1], c[3]}, {c[1], c[2], c[3]}};
-    Winding cut2[2] = {{c[0], c[1], c[2]}, {c[0], c[2], c[3]}};
-    const bool cut1Proper = HasArea(cut1[0]) && HasArea(cut1[1]);
-    const bool cut2Proper = HasArea(cut2[0]) && HasArea(cut2[1]);
-    Winding* chosen = (!cut1Proper && cut2Proper) ? cut2 : cut1;
-    for (int t = 0; t < 2; ++t) {
-        if (HasArea(chosen[t])) {
-            AppendPoly(list, std::move(chosen[t]));
-        }
-    }
+    const auto proper = [](const std::array<Winding, 2>& cut) {
+        return HasArea(cut[0]) && HasArea(cut[1]);
+    };
+    const bool alongC0C2 = !proper(CutQuad(c, false)) && proper(CutQuad(c, true));
+    AppendTriangles(list, CutQuad(c, alongC0C2));
 }
 
 // A turn at a corner against the ring's facing, relative to the two edges' lengths, below
@@ -101,37 +115,22 @@ bool IsReflex(const Winding& c, size_t i, Vector3 normal) {
     return Dot(Cross(in, out), normal) < -REFLEX_SINE * lengths;
 }
 
-// Whether a flat quad turns the same way at every corner. The tree and the polygon split
-// take every polygon to be convex: a concave quad splits into folded pieces without area,
-// which become splitters without a plane and swallow whole regions of the level.
-bool IsConvexQuad(const Winding& c) {
+// The corners at which a flat quad turns against its facing. The tree and the polygon
+// split take every polygon to be convex: a concave quad splits into folded pieces without
+// area, which become splitters without a plane and swallow whole regions of the level.
+std::array<bool, 4> ReflexCorners(const Winding& c) {
     const Vector3 normal = ComputeNormal(c);
-    for (size_t i = 0; i < 4; ++i) {
-        if (IsReflex(c, i, normal)) {
-            return false;
-        }
-    }
-    return true;
+    return {IsReflex(c, 0, normal), IsReflex(c, 1, normal), IsReflex(c, 2, normal),
+            IsReflex(c, 3, normal)};
 }
 
 // A flat quad that is not convex is cut into two triangles like a non-flat one, along the
 // diagonal that keeps both inside the quad: the one through its reflex corner. c0-c2 is
 // taken when the reflex corner is c0 or c2, else c1-c3. A quad that crosses itself has no
 // inside diagonal and is cut along c1-c3.
-void AppendConcaveQuad(BuildPolyList& list, const Winding& c) {
-    const Vector3 normal = ComputeNormal(c);
-    const auto reflex = [&](size_t i) { return IsReflex(c, i, normal); };
-    const bool alongC0C2 = (reflex(0) || reflex(2)) && !reflex(1) && !reflex(3);
-    Winding triangles[2] = {{c[0], c[1], c[3]}, {c[1], c[2], c[3]}};
-    if (alongC0C2) {
-        triangles[0] = {c[0], c[1], c[2]};
-        triangles[1] = {c[0], c[2], c[3]};
-    }
-    for (Winding& triangle : triangles) {
-        if (HasArea(triangle)) {
-            AppendPoly(list, std::move(triangle));
-        }
-    }
+void AppendConcaveQuad(BuildPolyList& list, const Winding& c, const std::array<bool, 4>& reflex) {
+    const bool alongC0C2 = (reflex[0] || reflex[2]) && !reflex[1] && !reflex[3];
+    AppendTriangles(list, CutQuad(c, alongC0C2));
 }
 
 }  // namespace
@@ -152,10 +151,11 @@ void BspCompiler::ImportPolys(const PlyModel& model) {
         }
         const Winding firstThree(welded.begin(), welded.begin() + 3);
         if (IsFlat(welded, firstThree)) {
-            if (IsConvexQuad(welded)) {
+            const std::array<bool, 4> reflex = ReflexCorners(welded);
+            if (std::find(reflex.begin(), reflex.end(), true) == reflex.end()) {
                 AppendPoly(buildPolys, std::move(welded));
             } else {
-                AppendConcaveQuad(buildPolys, welded);
+                AppendConcaveQuad(buildPolys, welded, reflex);
             }
         } else {
             AppendCutQuad(buildPolys, welded);
