@@ -502,16 +502,9 @@ TEST(GateVisibilityTest, LeavesWhoseCentresMisleadStillSeeThroughTheirPortals) {
 // diagonal, whose box centres lie on the portals between them. Every portal must still
 // get two gates that lead somewhere.
 TEST(GateVisibilityTest, PortalsBetweenMirroredTrianglesGetGates) {
-    auto model = std::make_unique<PlyModel>();
+    std::vector<std::vector<Vector3>> faces;
     const auto quad = [&](Vector3 a, Vector3 b, Vector3 c, Vector3 d) {
-        PlyFace& face = model->faces.emplace_back();
-        face.layers.emplace_back();
-        const Vector3 corners[4] = {a, b, c, d};
-        for (int k = 0; k < 4; ++k) {
-            face.positionIndex[k] = static_cast<int32_t>(model->positions.size());
-            model->positions.push_back(corners[k]);
-            model->cornerLists.emplace_back();
-        }
+        faces.push_back({a, b, c, d});
     };
     // The room, faces turned inward.
     const float r = 100.0f;
@@ -536,7 +529,7 @@ TEST(GateVisibilityTest, PortalsBetweenMirroredTrianglesGetGates) {
     quad({foot[0].x, 30, foot[0].z}, {foot[1].x, 30, foot[1].z}, {foot[2].x, 30, foot[2].z},
          {foot[3].x, 30, foot[3].z});
 
-    const levels::CompiledLevel level = levels::CompileWithPvs(*model);
+    const levels::CompiledLevel level = levels::CompileWithPvs(*levels::ModelFromFaces(faces));
     const BspCompiler& compiler = *level.compiler;
     ASSERT_FALSE(compiler.portals.empty());
     for (size_t g = 0; g < compiler.gates.size(); ++g) {
