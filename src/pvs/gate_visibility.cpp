@@ -506,7 +506,7 @@ namespace {
 class ChainClipper {
 public:
     ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, int32_t clipSteps)
-        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps) {}
+        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps), onChain_(leaves.size(), 0) {}
 
     void Run(Gate& source) {
         VisState& start = Level(0);
@@ -596,6 +596,7 @@ private:
 
     void Recurse(Gate& source, int32_t leaf, size_t depth, bool first) {
         source.sees[leaf] = 1;
+        onChain_[leaf] = 1;
         source.seesRange.Add(leaf);
         Level(depth + 1);
         VisState& st = levels_[depth];
@@ -603,7 +604,7 @@ private:
         for (const int32_t g : leaves_[leaf].gateIndices) {
             Gate& candidate = gates_[g];
             assert(candidate.targetLeaf != -1 && "gates listed in a leaf lead somewhere");
-            if (!Holds(st, candidate.targetLeaf)) {
+            if (!Holds(st, candidate.targetLeaf) || onChain_[candidate.targetLeaf] != 0) {
                 continue;
             }
             if (!Narrow(st, candidate, source, nw)) {
@@ -624,6 +625,7 @@ private:
             }
             Recurse(source, candidate.targetLeaf, depth + 1, false);
         }
+        onChain_[leaf] = 0;
     }
 
     std::vector<Gate>& gates_;
@@ -634,6 +636,14 @@ private:
     std::deque<VisState> levels_;
     // Working ring of every clip, its buffer passed back and forth with the clipped rings.
     Winding scratch_;
+    // One byte per leaf, 1 for the leaves the current chain has entered. A line of sight
+    // crosses a convex leaf once, so a chain never needs to enter a leaf twice, and on a
+    // sound level it never tries to: a gate's flood stays in front of it and so never
+    // reaches the leaf it starts in. Degenerate geometry (slivers far thinner than the
+    // tolerances, corners far out) can bend that, and a chain could then go back and forth
+    // between two leaves whose gates the clips no longer shrink, without end. Refusing the
+    // second entry bounds the recursion by the leaf count.
+    std::vector<uint8_t> onChain_;
 };
 
 }  // namespace

@@ -539,5 +539,33 @@ TEST(GateVisibilityTest, PortalsBetweenMirroredTrianglesGetGates) {
     EXPECT_TRUE(result.violations.empty()) << result.violations.size() << " violations";
 }
 
+// A level with one corner 131072 units out, where a float's spacing is wider than the
+// clipping tolerance: the gates around the sliver it makes are oriented so that a chain
+// can pass back and forth between two leaves without its clips ever shrinking. A sight
+// line crosses a convex leaf once, so the chains must end; this once recursed until it ran
+// out of stack.
+TEST(GateVisibilityTest, ChainsEndWhenDegenerateGatesLeadBackAndForth) {
+    std::string reason;
+    const auto model =
+        LoadModel(std::string(BSPPVS_SOURCE_DIR) + "/tests/data/far-corner-sliver.ply", reason);
+    ASSERT_NE(model, nullptr) << reason;
+    BspCompiler compiler;
+    compiler.ImportPolys(*model);
+    compiler.BuildTree();
+    compiler.BuildPortals();
+    compiler.ComputePvs();
+    ASSERT_EQ(compiler.leaves.size(), 35u);
+    for (size_t g = 0; g < compiler.gates.size(); ++g) {
+        const Gate& gate = compiler.gates[g];
+        EXPECT_EQ(gate.progress, GATE_DONE) << "gate " << g;
+        for (size_t x = 0; x < compiler.leaves.size(); ++x) {
+            EXPECT_LE(gate.sees[x], gate.mightSee[x]) << "gate " << g << " leaf " << x;
+        }
+        if (gate.targetLeaf != -1) {
+            EXPECT_EQ(gate.sees[gate.targetLeaf], 1) << "gate " << g;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace bsppvs
