@@ -10,7 +10,6 @@
 // ring, and two rooms joined by a doorway, with a lone triangle and a non-flat quad.
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -62,23 +61,6 @@ void Require(bool holds, const char* what, size_t index = SIZE_MAX) {
     std::abort();
 }
 
-bool Finite(const Plane& p) {
-    return std::isfinite(p.a) && std::isfinite(p.b) && std::isfinite(p.c) && std::isfinite(p.d);
-}
-
-bool Finite(const Bounds& b) {
-    return IsFinite(b.center) && IsFinite(b.halfExtent);
-}
-
-bool Finite(const Poly& poly) {
-    for (const Vector3& p : poly.points) {
-        if (!IsFinite(p)) {
-            return false;
-        }
-    }
-    return poly.planeValid == 0 || Finite(poly.plane);
-}
-
 bool InRange(int32_t index, size_t count) {
     return index >= 0 && static_cast<size_t>(index) < count;
 }
@@ -91,7 +73,7 @@ void CheckTree(const BspCompiler& c) {
     const size_t nodeCount = c.nodes.size();
     for (size_t k = 0; k < nodeCount; ++k) {
         const BspNode& node = c.nodes[k];
-        Require(Finite(node.plane) && Finite(node.bounds), "node plane or box not finite", k);
+        Require(IsFinite(node.plane) && IsFinite(node.bounds), "node plane or box not finite", k);
         if (node.frontIsLeaf != 0) {
             Require(InRange(node.front, leafCount), "node front leaf out of range", k);
         } else {
@@ -108,7 +90,7 @@ void CheckTree(const BspCompiler& c) {
         Require(leaf.firstPoly == next && leaf.endPoly >= leaf.firstPoly,
                 "leaf polygon range does not follow the previous one", i);
         next = leaf.endPoly;
-        Require(Finite(leaf.bounds), "leaf box not finite", i);
+        Require(IsFinite(leaf.bounds), "leaf box not finite", i);
         const int32_t located = c.LocateLeaf(leaf.bounds.center, 0);
         Require(located == -1 || InRange(located, leafCount),
                 "point location answered neither a leaf nor solid space", i);
@@ -116,7 +98,7 @@ void CheckTree(const BspCompiler& c) {
     Require(static_cast<size_t>(next) == c.polys.size(), "leaf ranges do not cover polys");
     for (size_t p = 0; p < c.polys.size(); ++p) {
         Require(c.polys[p].points.size() >= 3, "leaf polygon with fewer than three corners", p);
-        Require(Finite(c.polys[p]), "leaf polygon not finite", p);
+        Require(IsFinite(c.polys[p]), "leaf polygon not finite", p);
     }
 }
 
@@ -134,7 +116,7 @@ void CheckPortals(const BspCompiler& c) {
         const auto lo = static_cast<uint64_t>(std::min(a, b));
         const auto hi = static_cast<uint64_t>(std::max(a, b));
         Require(pairs.insert(lo << 32 | hi).second, "two portals join the same leaves", k);
-        Require(Finite(portal), "portal not finite", k);
+        Require(IsFinite(portal), "portal not finite", k);
     }
 }
 
@@ -166,7 +148,7 @@ void CheckVisibility(const BspCompiler& c) {
             Require(gate.sees[j] <= gate.mightSee[j], "gate sees a leaf its flood did not reach",
                     g);
         }
-        Require(Finite(gate.polygon), "gate polygon not finite", g);
+        Require(IsFinite(gate.polygon), "gate polygon not finite", g);
     }
     for (size_t i = 0; i < leafCount; ++i) {
         const BspLeaf& leaf = c.leaves[i];

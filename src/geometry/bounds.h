@@ -68,4 +68,8 @@ struct Bounds {
     friend bool operator==(const Bounds&, const Bounds&) = default;
 };
 
+inline bool IsFinite(const Bounds& b) {
+    return IsFinite(b.center) && IsFinite(b.halfExtent);
+}
+
 }  // namespace bsppvs

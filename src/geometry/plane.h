@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "geometry/vector3.h"
@@ -47,5 +48,9 @@ struct Plane {
 
     friend bool operator==(const Plane&, const Plane&) = default;
 };
+
+inline bool IsFinite(const Plane& p) {
+    return std::isfinite(p.a) && std::isfinite(p.b) && std::isfinite(p.c) && std::isfinite(p.d);
+}
 
 }  // namespace bsppvs

@@ -72,4 +72,14 @@ private:
     void RebuildFan();
 };
 
+// Every corner finite, and the plane too once it has been computed.
+inline bool IsFinite(const Poly& poly) {
+    for (const Vector3& p : poly.points) {
+        if (!IsFinite(p)) {
+            return false;
+        }
+    }
+    return poly.planeValid == 0 || IsFinite(poly.plane);
+}
+
 }  // namespace bsppvs

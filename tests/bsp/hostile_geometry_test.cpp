@@ -110,27 +110,6 @@ struct HostileCase {
     std::function<void(const BspCompiler&)> check = {};
 };
 
-bool Finite(float v) {
-    return std::isfinite(v);
-}
-bool Finite(Vector3 v) {
-    return IsFinite(v);
-}
-bool Finite(const Plane& p) {
-    return Finite(p.a) && Finite(p.b) && Finite(p.c) && Finite(p.d);
-}
-bool Finite(const Bounds& b) {
-    return Finite(b.center) && Finite(b.halfExtent);
-}
-bool Finite(const Poly& poly) {
-    for (const Vector3& p : poly.points) {
-        if (!Finite(p)) {
-            return false;
-        }
-    }
-    return poly.planeValid == 0 || Finite(poly.plane);
-}
-
 // Imports and compiles the model through every stage, on the deep stack the programs give
 // the compile stages. Returns how long it took.
 double CompileAll(const PlyModel& model, BspCompiler& compiler) {
@@ -155,7 +134,7 @@ void ExpectSane(const BspCompiler& c) {
         ASSERT_EQ(leaf.firstPoly, next) << "leaf " << i;
         ASSERT_GE(leaf.endPoly, leaf.firstPoly) << "leaf " << i;
         next = leaf.endPoly;
-        EXPECT_TRUE(Finite(leaf.bounds)) << "leaf " << i;
+        EXPECT_TRUE(IsFinite(leaf.bounds)) << "leaf " << i;
         ASSERT_EQ(leaf.pvs.size(), c.leaves.size()) << "leaf " << i;
         for (const uint8_t byte : leaf.pvs) {
             ASSERT_LE(byte, 1) << "leaf " << i;
@@ -168,13 +147,13 @@ void ExpectSane(const BspCompiler& c) {
     }
     EXPECT_EQ(static_cast<size_t>(next), c.polys.size());
     for (size_t p = 0; p < c.polys.size(); ++p) {
-        EXPECT_TRUE(Finite(c.polys[p])) << "poly " << p;
+        EXPECT_TRUE(IsFinite(c.polys[p])) << "poly " << p;
         EXPECT_GE(c.polys[p].points.size(), 3u) << "poly " << p;
     }
     for (int32_t k = 0; k < nodeCount; ++k) {
         const BspNode& node = c.nodes[k];
-        EXPECT_TRUE(Finite(node.plane)) << "node " << k;
-        EXPECT_TRUE(Finite(node.bounds)) << "node " << k;
+        EXPECT_TRUE(IsFinite(node.plane)) << "node " << k;
+        EXPECT_TRUE(IsFinite(node.bounds)) << "node " << k;
         if (node.frontIsLeaf != 0) {
             EXPECT_TRUE(node.front >= 0 && node.front < leafCount) << "node " << k;
         } else {
@@ -189,13 +168,13 @@ void ExpectSane(const BspCompiler& c) {
         const int32_t b = portal.leafIndices[1];
         EXPECT_NE(a, b) << "portal " << k;
         EXPECT_TRUE(a >= 0 && a < leafCount && b >= 0 && b < leafCount) << "portal " << k;
-        EXPECT_TRUE(Finite(portal)) << "portal " << k;
+        EXPECT_TRUE(IsFinite(portal)) << "portal " << k;
     }
     ASSERT_EQ(c.gates.size(), 2 * c.portals.size());
     for (const Gate& gate : c.gates) {
         EXPECT_TRUE(gate.targetLeaf >= -1 && gate.targetLeaf < leafCount);
         EXPECT_EQ(gate.sees.size(), c.leaves.size());
-        EXPECT_TRUE(Finite(gate.polygon));
+        EXPECT_TRUE(IsFinite(gate.polygon));
     }
 }
 

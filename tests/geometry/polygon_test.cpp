@@ -22,10 +22,6 @@ Poly MakePoly(const Winding& ring) {
     return poly;
 }
 
-bool IsFinite(const Plane& p) {
-    return std::isfinite(p.a) && std::isfinite(p.b) && std::isfinite(p.c) && std::isfinite(p.d);
-}
-
 TEST(PolygonTest, SetPointsBuildsFanOverRing) {
     struct FanCase {
         size_t pointCount;
