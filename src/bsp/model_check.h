@@ -3,13 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "geometry/tolerances.h"
+
 namespace bsppvs {
 
 class PlyModel;
-
-// Coordinates beyond this magnitude are refused: the compiler's tolerances are absolute
-// (a thousandth of a unit), and a float this large no longer resolves them.
-inline constexpr float MAX_COORDINATE = 1e7f;
 
 // Checks that every position a face names can be compiled: finite, and no coordinate
 // beyond MAX_COORDINATE in magnitude. Returns the first problem as one line naming the

@@ -29,4 +29,8 @@ inline constexpr float WELD_EPSILON_SQ = 1e-10f;
 // Squared length below which a separating plane's normal is too short to trust.
 inline constexpr float SEPARATOR_MIN_LENGTH_SQ = 0.01f;
 
+// Coordinates beyond this magnitude are refused: the compiler's tolerances are absolute
+// (a thousandth of a unit), and a float this large no longer resolves them.
+inline constexpr float MAX_COORDINATE = 1e7f;
+
 }  // namespace bsppvs

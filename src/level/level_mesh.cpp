@@ -1,0 +1,74 @@
+#include "level/level_mesh.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "geometry/tolerances.h"
+
+namespace bsppvs {
+
+namespace {
+
+bool Usable(float v) {
+    return std::isfinite(v) && std::fabs(v) <= MAX_COORDINATE;
+}
+
+}  // namespace
+
+int32_t LevelMesh::AddPolygon(std::span<const int32_t> ring, int32_t group) {
+    LevelPolygon& polygon = polygons.emplace_back();
+    polygon.firstCorner = static_cast<uint32_t>(corners.size());
+    polygon.cornerCount = static_cast<uint32_t>(ring.size());
+    polygon.group = group;
+    corners.insert(corners.end(), ring.begin(), ring.end());
+    return static_cast<int32_t>(polygons.size() - 1);
+}
+
+int32_t LevelMesh::GroupIndex(const std::string& name) {
+    for (size_t i = groups.size(); i-- > 0;) {
+        if (groups[i] == name) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    groups.push_back(name);
+    return static_cast<int32_t>(groups.size() - 1);
+}
+
+const std::string& LevelMesh::GroupName(size_t polygon) const {
+    static const std::string none;
+    const int32_t group = polygons[polygon].group;
+    return group >= 0 && static_cast<size_t>(group) < groups.size() ? groups[group] : none;
+}
+
+std::optional<std::string> CheckLevelMesh(const LevelMesh& mesh) {
+    for (size_t f = 0; f < mesh.polygons.size(); ++f) {
+        const LevelPolygon& polygon = mesh.polygons[f];
+        if (polygon.cornerCount < 3 ||
+            size_t{polygon.firstCorner} + polygon.cornerCount > mesh.corners.size()) {
+            std::ostringstream problem;
+            problem << "polygon " << f << " has " << polygon.cornerCount
+                    << " corners; a polygon needs at least 3";
+            return problem.str();
+        }
+        const std::span<const int32_t> ring = mesh.Ring(polygon);
+        for (size_t corner = 0; corner < ring.size(); ++corner) {
+            const int32_t index = ring[corner];
+            std::ostringstream problem;
+            problem << "polygon " << f << " corner " << corner << " names position " << index;
+            if (index < 0 || static_cast<size_t>(index) >= mesh.positions.size()) {
+                problem << " of " << mesh.positions.size();
+                return problem.str();
+            }
+            const Vector3 p = mesh.positions[index];
+            if (!Usable(p.x) || !Usable(p.y) || !Usable(p.z)) {
+                problem << " at (" << p.x << ", " << p.y << ", " << p.z << ")";
+                problem << (IsFinite(p) ? ", beyond the largest usable coordinate 1e+07"
+                                        : ", which is not finite");
+                return problem.str();
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace bsppvs
