@@ -19,8 +19,8 @@ float Squared(float v) {
 }
 
 bool SameWithinTolerance(Vector3 p, Vector3 q) {
-    return Squared(p.x - q.x) < WELD_EPSILON_SQ && Squared(p.y - q.y) < WELD_EPSILON_SQ &&
-           Squared(p.z - q.z) < WELD_EPSILON_SQ;
+    return Squared(p.x - q.x) < WELD_DISTANCE_SQ && Squared(p.y - q.y) < WELD_DISTANCE_SQ &&
+           Squared(p.z - q.z) < WELD_DISTANCE_SQ;
 }
 
 bool HasArea(const Winding& ring) {
@@ -62,8 +62,9 @@ bool IsFlat(const Winding& all, const Winding& firstThree) {
     if (a == ORIGIN || b == ORIGIN) {
         return false;
     }
-    return Squared(a.x - b.x) < WELD_EPSILON_SQ && Squared(a.y - b.y) < WELD_EPSILON_SQ &&
-           Squared(a.z - b.z) < WELD_EPSILON_SQ;
+    return Squared(a.x - b.x) < FLAT_NORMAL_DIFFERENCE_SQ &&
+           Squared(a.y - b.y) < FLAT_NORMAL_DIFFERENCE_SQ &&
+           Squared(a.z - b.z) < FLAT_NORMAL_DIFFERENCE_SQ;
 }
 
 void AppendPoly(BuildPolyList& list, Winding&& ring) {

@@ -22,9 +22,13 @@ inline constexpr float POLY_CLASSIFY_EPSILON = 0.01f;
 // count as facing the same way.
 inline constexpr float NORMAL_MATCH_EPSILON_SQ = 0.001f;
 
-// Squared coordinate difference below which two face corners are welded into one, and
-// squared normal-component difference below which a quad counts as flat.
-inline constexpr float WELD_EPSILON_SQ = 1e-10f;
+// Squared difference of each coordinate below which two corners of one face are welded
+// into one (corners about 1e-5 apart along every axis).
+inline constexpr float WELD_DISTANCE_SQ = 1e-10f;
+
+// Squared difference of each component of two unit normals below which a four-cornered
+// face counts as flat: the normal of all its corners against that of its first three.
+inline constexpr float FLAT_NORMAL_DIFFERENCE_SQ = 1e-10f;
 
 // Squared length below which a separating plane's normal is too short to trust.
 inline constexpr float SEPARATOR_MIN_LENGTH_SQ = 0.01f;

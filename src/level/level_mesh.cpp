@@ -13,7 +13,45 @@ bool Usable(float v) {
     return std::isfinite(v) && std::fabs(v) <= MAX_COORDINATE;
 }
 
+int32_t IndexOf(std::vector<std::string>& names, const std::string& name) {
+    for (size_t i = names.size(); i-- > 0;) {
+        if (names[i] == name) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    names.push_back(name);
+    return static_cast<int32_t>(names.size() - 1);
+}
+
+const std::string& NameOf(const std::vector<std::string>& names, int32_t index) {
+    static const std::string none;
+    return index >= 0 && static_cast<size_t>(index) < names.size() ? names[index] : none;
+}
+
+float Squared(float v) {
+    return v * v;
+}
+
 }  // namespace
+
+bool SameWithinWeldDistance(Vector3 p, Vector3 q) {
+    return Squared(p.x - q.x) < WELD_DISTANCE_SQ && Squared(p.y - q.y) < WELD_DISTANCE_SQ &&
+           Squared(p.z - q.z) < WELD_DISTANCE_SQ;
+}
+
+void WeldRing(const std::vector<Vector3>& positions, std::vector<int32_t>& ring) {
+    size_t kept = 0;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        bool dropped = false;
+        for (size_t j = i + 1; j < ring.size() && !dropped; ++j) {
+            dropped = SameWithinWeldDistance(positions[ring[i]], positions[ring[j]]);
+        }
+        if (!dropped) {
+            ring[kept++] = ring[i];
+        }
+    }
+    ring.resize(kept);
+}
 
 int32_t LevelMesh::AddPolygon(std::span<const int32_t> ring, int32_t group) {
     LevelPolygon& polygon = polygons.emplace_back();
@@ -25,19 +63,19 @@ int32_t LevelMesh::AddPolygon(std::span<const int32_t> ring, int32_t group) {
 }
 
 int32_t LevelMesh::GroupIndex(const std::string& name) {
-    for (size_t i = groups.size(); i-- > 0;) {
-        if (groups[i] == name) {
-            return static_cast<int32_t>(i);
-        }
-    }
-    groups.push_back(name);
-    return static_cast<int32_t>(groups.size() - 1);
+    return IndexOf(groups, name);
+}
+
+int32_t LevelMesh::MaterialIndex(const std::string& name) {
+    return IndexOf(materials, name);
 }
 
 const std::string& LevelMesh::GroupName(size_t polygon) const {
-    static const std::string none;
-    const int32_t group = polygons[polygon].group;
-    return group >= 0 && static_cast<size_t>(group) < groups.size() ? groups[group] : none;
+    return NameOf(groups, polygons[polygon].group);
+}
+
+const std::string& LevelMesh::MaterialName(size_t polygon) const {
+    return NameOf(materials, polygons[polygon].material);
 }
 
 std::optional<std::string> CheckLevelMesh(const LevelMesh& mesh) {

@@ -23,6 +23,8 @@ struct LevelPolygon {
     uint32_t cornerCount = 0;
     // Index into LevelMesh::groups, -1 for none.
     int32_t group = -1;
+    // Index into LevelMesh::materials, -1 for none.
+    int32_t material = -1;
 };
 
 // A named point of the level that is not geometry, such as a player start.
@@ -36,22 +38,34 @@ struct LevelMesh {
     // Position indices, polygon after polygon.
     std::vector<int32_t> corners;
     std::vector<LevelPolygon> polygons;
-    // Group, object or material names, referred to by LevelPolygon::group.
+    // Group or object names, referred to by LevelPolygon::group.
     std::vector<std::string> groups;
+    // Material names, referred to by LevelPolygon::material.
+    std::vector<std::string> materials;
     std::vector<MarkedPoint> points;
 
     // Appends a polygon of the given position indices; returns its index.
     int32_t AddPolygon(std::span<const int32_t> ring, int32_t group = -1);
-    // The index of the group of that name, added when new.
+    // The index of the group (or material) of that name, added when new.
     int32_t GroupIndex(const std::string& name);
+    int32_t MaterialIndex(const std::string& name);
 
     std::span<const int32_t> Ring(const LevelPolygon& polygon) const {
         return {corners.data() + polygon.firstCorner, polygon.cornerCount};
     }
     std::span<const int32_t> Ring(size_t polygon) const { return Ring(polygons[polygon]); }
-    // The group name of a polygon, empty for none.
+    // The group (or material) name of a polygon, empty for none.
     const std::string& GroupName(size_t polygon) const;
+    const std::string& MaterialName(size_t polygon) const;
 };
+
+// Drops the corners of a ring that coincide with a later corner of the same ring (every
+// coordinate's squared difference below WELD_DISTANCE_SQ): of a group of coincident
+// corners the last survives, in its place, so (A, B, A, C) welds to (B, A, C). The last
+// corner is always kept. Positions are not compared across rings.
+void WeldRing(const std::vector<Vector3>& positions, std::vector<int32_t>& ring);
+// Whether two points coincide by that rule.
+bool SameWithinWeldDistance(Vector3 p, Vector3 q);
 
 // Checks that the mesh can be compiled: every corner names a position, every polygon has
 // at least three corners, and every position a polygon names is finite with no coordinate
