@@ -7,9 +7,9 @@
 #include <map>
 #include <memory>
 
-#include "bsp/bsp_compiler.h"
-#include "maze.h"
-#include "maze_model.h"
+#include "compile/bsp_compiler.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
 
 namespace {
 
@@ -33,8 +33,7 @@ const PlyModel& MazeModel(int rooms) {
 }
 
 // Runs every stage before `stage` on a fresh compiler.
-void Prepare(BspCompiler& compiler, const PlyModel& model, Stage stage, bool literal) {
-    compiler.literal = literal;
+void Prepare(BspCompiler& compiler, const PlyModel& model, Stage stage) {
     if (stage > Stage::IMPORT) {
         compiler.ImportPolys(model);
     }
@@ -77,12 +76,12 @@ void RunStage(BspCompiler& compiler, const PlyModel& model, Stage stage) {
     }
 }
 
-void BM_Stage(benchmark::State& state, Stage stage, bool literal) {
+void BM_Stage(benchmark::State& state, Stage stage) {
     const PlyModel& model = MazeModel(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         auto compiler = std::make_unique<BspCompiler>();
-        Prepare(*compiler, model, stage, literal);
+        Prepare(*compiler, model, stage);
         state.ResumeTiming();
         RunStage(*compiler, model, stage);
         benchmark::DoNotOptimize(compiler->leaves.data());
@@ -101,26 +100,12 @@ void Sizes(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)->Iterations(3);
 }
 
-BENCHMARK_CAPTURE(BM_Stage, import, Stage::IMPORT, false)->Apply(Sizes);
-BENCHMARK_CAPTURE(BM_Stage, tree, Stage::TREE, false)->Apply(Sizes);
-BENCHMARK_CAPTURE(BM_Stage, portals, Stage::PORTALS, false)->Apply(Sizes);
-BENCHMARK_CAPTURE(BM_Stage, gates_flood, Stage::GATES_FLOOD, false)->Apply(Sizes);
-BENCHMARK_CAPTURE(BM_Stage, visibility, Stage::VISIBILITY, false)->Apply(Sizes);
-BENCHMARK_CAPTURE(BM_Stage, pvs_arrays, Stage::PVS_ARRAYS, false)->Apply(Sizes);
-// The literal searches, for comparison; quadratic, so only the smaller mazes.
-BENCHMARK_CAPTURE(BM_Stage, tree_literal, Stage::TREE, true)
-    ->Arg(8)
-    ->Arg(16)
-    ->Arg(32)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
-BENCHMARK_CAPTURE(BM_Stage, portals_literal, Stage::PORTALS, true)
-    ->Arg(8)
-    ->Arg(16)
-    ->Arg(32)
-    ->Arg(64)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_Stage, import, Stage::IMPORT)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Stage, tree, Stage::TREE)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Stage, portals, Stage::PORTALS)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Stage, gates_flood, Stage::GATES_FLOOD)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Stage, visibility, Stage::VISIBILITY)->Apply(Sizes);
+BENCHMARK_CAPTURE(BM_Stage, pvs_arrays, Stage::PVS_ARRAYS)->Apply(Sizes);
 
 }  // namespace
 

@@ -20,8 +20,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "bsp/bsp_compiler.h"
-#include "bsp/deep_stack.h"
+#include "compile/bsp_compiler.h"
+#include "core/deep_stack.h"
 #include "bsp/model_check.h"
 #include "model/model_reader.h"
 #include "model/ply_model.h"

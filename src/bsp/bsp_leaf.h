@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "geometry/bounds.h"
-#include "pvs/leaf_bytes.h"
+#include "bsp/leaf_bytes.h"
 
 namespace bsppvs {
 

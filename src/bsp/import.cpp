@@ -1,12 +1,10 @@
-// Turns the model's four-cornered faces into flat convex polygons: coincident corners are
-// welded, faces with fewer than three distinct corners or no area are dropped, flat convex
-// faces are kept whole and other quads are cut into two triangles. Linear in the face count.
-
 #include <algorithm>
 #include <array>
 #include <cmath>
 
-#include "bsp/bsp_compiler.h"
+#include "bsp/import.h"
+
+#include "level/level_mesh.h"
 #include "geometry/tolerances.h"
 #include "model/ply_model.h"
 
@@ -16,11 +14,6 @@ namespace {
 
 float Squared(float v) {
     return v * v;
-}
-
-bool SameWithinTolerance(Vector3 p, Vector3 q) {
-    return Squared(p.x - q.x) < WELD_DISTANCE_SQ && Squared(p.y - q.y) < WELD_DISTANCE_SQ &&
-           Squared(p.z - q.z) < WELD_DISTANCE_SQ;
 }
 
 bool HasArea(const Winding& ring) {
@@ -42,7 +35,7 @@ bool WeldCorners(const PlyModel& model, const PlyFace& face, Winding& welded) {
     for (int i = 0; i < 4; ++i) {
         bool dropped = false;
         for (int j = i + 1; j < 4 && i < 3; ++j) {
-            if (SameWithinTolerance(corner[i], corner[j])) {
+            if (SameWithinWeldDistance(corner[i], corner[j])) {
                 dropped = true;
                 break;
             }
@@ -104,10 +97,6 @@ void AppendCutQuad(BuildPolyList& list, const Winding& c) {
     AppendTriangles(list, CutQuad(c, alongC0C2));
 }
 
-// A turn at a corner against the ring's facing, relative to the two edges' lengths, below
-// which the corner is reflex. Corners on a straight line are not reflex.
-constexpr float REFLEX_SINE = 1e-5f;
-
 // Whether the quad turns against its facing at corner i.
 bool IsReflex(const Winding& c, size_t i, Vector3 normal) {
     const Vector3 in = Subtract(c[i], c[(i + 3) % 4]);
@@ -136,7 +125,7 @@ void AppendConcaveQuad(BuildPolyList& list, const Winding& c, const std::array<b
 
 }  // namespace
 
-void BspCompiler::ImportPolys(const PlyModel& model) {
+void ImportPolys(const PlyModel& model, BuildPolyList& buildPolys) {
     for (const PlyFace& face : model.faces) {
         Winding welded;
         welded.reserve(4);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "bsp/bsp_compiler.h"
+#include "bsp/bsp_tree.h"
 #include "geometry/tolerances.h"
 
 namespace bsppvs {
@@ -13,7 +13,7 @@ namespace bsppvs {
 // recursing: when a front descent ends in solid space, the innermost pending back child is
 // tried next, exactly as the recursive fall-back would. Depth is bounded by the tree's
 // depth, with no risk to the call stack.
-int32_t BspCompiler::LocateLeaf(Vector3 p, int32_t nodeIndex) const {
+int32_t BspTree::LocateLeaf(Vector3 p, int32_t nodeIndex) const {
     std::vector<int32_t> fallbacks;
     int32_t k = nodeIndex;
     while (true) {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "bsp/parallel_for.h"
+#include "core/parallel_for.h"
 #include "geometry/tolerances.h"
 
 namespace bsppvs {
@@ -131,9 +131,9 @@ void CountGroup(NormalGroup& group, const std::vector<BuildPoly*>& elements, int
     }
 }
 
-}  // namespace
-
-std::vector<SideCounts> CountCandidateSidesLiteral(BuildPolyList& list) {
+// Classifies every other element against each candidate's plane, one pair at a time. Only
+// for lists whose planes cannot be sorted.
+std::vector<SideCounts> CountOneByOne(BuildPolyList& list) {
     std::vector<SideCounts> result;
     for (auto candidate = list.begin(); candidate != list.end(); ++candidate) {
         if (candidate->usedAsSplitter != 0) {
@@ -151,6 +151,8 @@ std::vector<SideCounts> CountCandidateSidesLiteral(BuildPolyList& list) {
     return result;
 }
 
+}  // namespace
+
 std::vector<SideCounts> CountCandidateSides(BuildPolyList& list, int32_t threads) {
     std::vector<BuildPoly*> elements;
     std::vector<BuildPoly*> candidates;
@@ -166,8 +168,8 @@ std::vector<SideCounts> CountCandidateSides(BuildPolyList& list, int32_t threads
         if (!std::isfinite(plane.a) || !std::isfinite(plane.b) || !std::isfinite(plane.c) ||
             !std::isfinite(plane.d)) {
             // Sorting needs ordered distances; such planes only come from non-finite
-            // coordinates, and the plain count handles them.
-            return CountCandidateSidesLiteral(list);
+            // coordinates, and the count one by one handles them.
+            return CountOneByOne(list);
         }
         const auto [entry, inserted] = groupOf.try_emplace(KeyOf(plane), groups.size());
         if (inserted) {

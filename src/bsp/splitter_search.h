@@ -48,8 +48,4 @@ struct SideCounts {
 // Long lists are counted on up to `threads` threads, with the same result.
 std::vector<SideCounts> CountCandidateSides(BuildPolyList& list, int32_t threads = 1);
 
-// The same counts by classifying every other element against each candidate's plane:
-// quadratic in the list length.
-std::vector<SideCounts> CountCandidateSidesLiteral(BuildPolyList& list);
-
 }  // namespace bsppvs

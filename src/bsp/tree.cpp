@@ -1,17 +1,13 @@
-// Tree construction. Each node takes as splitter the unused polygon of its list whose plane
-// best balances the others (score |front - back| + 8 * spanning, ties to the list head),
-// sends the rest to a front and a back list, and goes on with the front list, then the
-// back one. Nodes and leaves are numbered in that pre-order. The literal splitter search is
-// quadratic in the list length per node; the default search sweeps the candidates that
-// share a normal together, which gives the same counts.
+// The splitter search as written is quadratic in the list length per node; the counts are
+// found instead by sweeping the candidates that share a normal together, which gives the
+// same counts (see splitter_search.h).
 
 #include <cassert>
 #include <climits>
 #include <cstdlib>
 #include <utility>
 
-#include "bsp/bsp_compiler.h"
-#include "bsp/splitter_search.h"
+#include "bsp/tree_builder.h"
 #include "geometry/tolerances.h"
 
 namespace bsppvs {
@@ -29,11 +25,11 @@ void FoldCorners(MinMax& mm, const BuildPolyList& list) {
 
 }  // namespace
 
-int32_t BspCompiler::SplitterScore(int32_t front, int32_t back, int32_t spanning) {
+int32_t TreeBuilder::SplitterScore(int32_t front, int32_t back, int32_t spanning) {
     return std::abs(front - back) + SPANNING_WEIGHT * spanning;
 }
 
-bool BspCompiler::AllUsedAsSplitters(const BuildPolyList& list) {
+bool TreeBuilder::AllUsedAsSplitters(const BuildPolyList& list) {
     for (const BuildPoly& poly : list) {
         if (poly.usedAsSplitter == 0) {
             return false;
@@ -42,10 +38,10 @@ bool BspCompiler::AllUsedAsSplitters(const BuildPolyList& list) {
     return true;
 }
 
-BuildPolyList::iterator BspCompiler::ChooseSplitterIn(BuildPolyList& list,
+BuildPolyList::iterator TreeBuilder::ChooseSplitterIn(BuildPolyList& list,
                                                       std::vector<SideCounts>& counts) {
     if (counts.empty()) {
-        counts = literal ? CountCandidateSidesLiteral(list) : CountCandidateSides(list, threads);
+        counts = counter_(list, threads_);
     }
     int32_t bestScore = INITIAL_BEST_SCORE;
     auto best = list.end();
@@ -72,7 +68,7 @@ BuildPolyList::iterator BspCompiler::ChooseSplitterIn(BuildPolyList& list,
     return best;
 }
 
-BuildPoly BspCompiler::TakeSplitter(BuildPolyList& list, std::vector<SideCounts>& counts) {
+BuildPoly TreeBuilder::TakeSplitter(BuildPolyList& list, std::vector<SideCounts>& counts) {
     const auto best = ChooseSplitterIn(list, counts);
     assert(best != list.end() && "a node's list always holds an unused polygon");
     BuildPoly splitter = std::move(*best);
@@ -81,12 +77,12 @@ BuildPoly BspCompiler::TakeSplitter(BuildPolyList& list, std::vector<SideCounts>
     return splitter;
 }
 
-BuildPoly BspCompiler::ChooseSplitter(BuildPolyList& list) {
+BuildPoly TreeBuilder::ChooseSplitter(BuildPolyList& list) {
     std::vector<SideCounts> counts;
     return TakeSplitter(list, counts);
 }
 
-Bounds BspCompiler::NodeBounds(int32_t nodeIndex, const BuildPolyList& front,
+Bounds TreeBuilder::NodeBounds(int32_t nodeIndex, const BuildPolyList& front,
                                const BuildPolyList& back) {
     MinMax frontOnly;
     FoldCorners(frontOnly, front);
@@ -95,19 +91,19 @@ Bounds BspCompiler::NodeBounds(int32_t nodeIndex, const BuildPolyList& front,
     // front box's centre and half-extent (with their rounding), even when back is empty.
     MinMax grown = leafBounds.ToMinMax();
     FoldCorners(grown, back);
-    nodes[nodeIndex].bounds = Bounds::FromMinMax(grown);
+    tree_.nodes[nodeIndex].bounds = Bounds::FromMinMax(grown);
     return leafBounds;
 }
 
-void BspCompiler::MakeLeaf(BuildPolyList& front, const Bounds& leafBounds, int32_t nodeIndex) {
-    nodes[nodeIndex].frontIsLeaf = 1;
-    nodes[nodeIndex].front = static_cast<int32_t>(leaves.size());
-    BspLeaf& leaf = leaves.emplace_back();
-    leaf.firstPoly = static_cast<int32_t>(polys.size());
+void TreeBuilder::MakeLeaf(BuildPolyList& front, const Bounds& leafBounds, int32_t nodeIndex) {
+    tree_.nodes[nodeIndex].frontIsLeaf = 1;
+    tree_.nodes[nodeIndex].front = static_cast<int32_t>(tree_.leaves.size());
+    BspLeaf& leaf = tree_.leaves.emplace_back();
+    leaf.firstPoly = static_cast<int32_t>(tree_.polys.size());
     leaf.endPoly = leaf.firstPoly + static_cast<int32_t>(front.size());
     leaf.bounds = leafBounds;
     for (BuildPoly& poly : front) {
-        polys.push_back(std::move(static_cast<Poly&>(poly)));
+        tree_.polys.push_back(std::move(static_cast<Poly&>(poly)));
     }
     front.clear();
 }
@@ -149,8 +145,8 @@ void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, Bu
 // subtrees waiting for their turn are kept on an explicit stack rather than the call stack,
 // so a tree thousands of nodes deep cannot overflow it; the numbering is the recursive
 // pre-order, front subtree before back subtree.
-bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIndex) {
-    assert(nodeIndex == static_cast<int32_t>(nodes.size()));
+bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIndex) {
+    assert(nodeIndex == static_cast<int32_t>(tree_.nodes.size()));
     struct Pending {
         BuildPolyList polys;
         int32_t parent;
@@ -164,16 +160,16 @@ bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
     while (!stack.empty()) {
         Pending item = std::move(stack.back());
         stack.pop_back();
-        const auto k = static_cast<int32_t>(nodes.size());
+        const auto k = static_cast<int32_t>(tree_.nodes.size());
         if (item.parent >= 0) {
-            (item.isBack ? nodes[item.parent].back : nodes[item.parent].front) = k;
+            (item.isBack ? tree_.nodes[item.parent].back : tree_.nodes[item.parent].front) = k;
         }
-        nodes.emplace_back();
+        tree_.nodes.emplace_back();
         BuildPolyList front;
         BuildPolyList back;
         front.push_back(TakeSplitter(item.polys, item.counts));
-        nodes[k].plane = front.front().GetPlane();
-        Partition(item.polys, nodes[k].plane, front, back);
+        tree_.nodes[k].plane = front.front().GetPlane();
+        Partition(item.polys, tree_.nodes[k].plane, front, back);
         const Bounds leafBounds = NodeBounds(k, front, back);
         const bool frontIsLeaf = AllUsedAsSplitters(front);
         if (frontIsLeaf) {
@@ -199,13 +195,16 @@ bool BspCompiler::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
     return true;
 }
 
-bool BspCompiler::BuildTree() {
+TreeBuilder::TreeBuilder(BspTree& tree, int32_t threads, CandidateCounter counter)
+    : tree_(tree), threads_(threads), counter_(std::move(counter)) {}
+
+bool TreeBuilder::BuildTree(BuildPolyList& list) {
     // A level without usable polygons gives an empty tree: no nodes and no leaves. Point
     // location then answers -1 and portal building finds nothing.
-    if (buildPolys.empty()) {
+    if (list.empty()) {
         return true;
     }
-    return BuildNode(buildPolys, static_cast<int32_t>(nodes.size()));
+    return BuildNode(list, static_cast<int32_t>(tree_.nodes.size()));
 }
 
 }  // namespace bsppvs

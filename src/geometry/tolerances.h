@@ -37,4 +37,27 @@ inline constexpr float SEPARATOR_MIN_LENGTH_SQ = 0.01f;
 // (a thousandth of a unit), and a float this large no longer resolves them.
 inline constexpr float MAX_COORDINATE = 1e7f;
 
+// How far off a portal's plane the points stand that tell which of its leaves is in front:
+// well beyond the point tolerance, and beyond the rounding of large coordinates (relative
+// to the largest coordinate of the portal). Leaves thinner than that are probed again at
+// PROBE_STEP times the offset, down to PROBE_CLOSEST_OFFSET, which stays a few times
+// EPSILON so that point location can still tell the two sides apart.
+inline constexpr float PROBE_OFFSET = 0.05f;
+inline constexpr float PROBE_RELATIVE_OFFSET = 1e-5f;
+inline constexpr float PROBE_STEP = 0.1f;
+inline constexpr float PROBE_CLOSEST_OFFSET = 0.004f;
+
+// A turn at a flat face's corner against the face's facing, relative to the product of the
+// two edges' lengths (the sine of the turn), beyond which the corner is reflex and the face
+// is cut. Corners on a straight line are not reflex.
+inline constexpr float REFLEX_SINE = 1e-5f;
+
+// The sight-line checks: a segment that passes within TOUCH_DISTANCE of a polygon counts as
+// blocked by it. It is ten times EPSILON, so sight lines that only graze a wall, where the
+// compiler's clipping may legitimately cut them off, are never held against it. Stretches
+// of a segment in the tree's solid space shorter than SOLID_SLACK are ignored: a sight line
+// that grazes a corner of solid space also passes within TOUCH_DISTANCE of a polygon.
+inline constexpr double TOUCH_DISTANCE = 0.01;
+inline constexpr double SOLID_SLACK = TOUCH_DISTANCE;
+
 }  // namespace bsppvs

@@ -1,15 +1,11 @@
-// Cost: every node's square is classified at each node it reaches, so building is about
-// nodes x depth classifications plus the splits. Merging by leaf pair uses a hash map
-// (the literal scan, quadratic in the portal count, stays available for tests).
-
 #include "portals/portal_builder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <list>
 
-#include "bsp/bsp_compiler.h"
-#include "bsp/parallel_for.h"
+#include "bsp/classify.h"
+#include "core/parallel_for.h"
 #include "geometry/bounds.h"
 #include "geometry/tolerances.h"
 
@@ -36,7 +32,7 @@ float PortalSize(const Poly& poly) {
     return std::sqrt(h.x * h.x + h.y * h.y + h.z * h.z);
 }
 
-Portal BspCompiler::MakeNodePortal(const BspNode& node) const {
+Portal PortalBuilder::MakeNodePortal(const BspNode& node) const {
     const Vector3 n = node.plane.Normal();
     const Vector3 center = node.bounds.center;
     const Vector3 h = node.bounds.halfExtent;
@@ -66,8 +62,8 @@ Portal BspCompiler::MakeNodePortal(const BspNode& node) const {
     return portal;
 }
 
-void BspCompiler::ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) {
-    const BspNode& node = nodes[nodeIndex];
+void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) const {
+    const BspNode& node = tree_.nodes[nodeIndex];
     switch (ClassifyPoly(node.plane, portal)) {
         case FRONT:
             if (node.frontIsLeaf != 0) {
@@ -127,49 +123,40 @@ void BspCompiler::ClipPortal(Portal& portal, std::list<Portal>& output, int32_t 
     }
 }
 
-bool BspCompiler::AddPortal(const Portal& portal) {
+PortalBuilder::PortalBuilder(const BspTree& tree, std::vector<Portal>& portals)
+    : tree_(tree), portals_(portals) {}
+
+bool PortalBuilder::AddPortal(const Portal& portal) {
     const int32_t p = portal.leafIndices[0];
     const int32_t q = portal.leafIndices[1];
-    int32_t existing = -1;
-    if (literal) {
-        for (size_t i = 0; i < portals.size(); ++i) {
-            const std::vector<int32_t>& stored = portals[i].leafIndices;
-            if ((stored[0] == p && stored[1] == q) || (stored[0] == q && stored[1] == p)) {
-                existing = static_cast<int32_t>(i);
-                break;
-            }
-        }
-    } else {
-        // Stored pairs are unique, so the first match of the scan is the only one.
-        if (portalByLeafPair_.size() != portals.size()) {
-            portalByLeafPair_.clear();
-            for (size_t i = 0; i < portals.size(); ++i) {
-                const std::vector<int32_t>& stored = portals[i].leafIndices;
-                portalByLeafPair_.try_emplace(LeafPairKey(stored[0], stored[1]),
-                                              static_cast<int32_t>(i));
-            }
-        }
-        const auto found = portalByLeafPair_.find(LeafPairKey(p, q));
-        if (found != portalByLeafPair_.end()) {
-            existing = found->second;
-        }
+    if (byLeafPair_.size() != portals_.size()) {
+        IndexStoredPortals();
     }
-    if (existing == -1) {
-        if (!literal) {
-            portalByLeafPair_.emplace(LeafPairKey(p, q), static_cast<int32_t>(portals.size()));
-        }
-        portals.push_back(portal);
+    // Stored pairs are unique, so the one match is the first a scan would find.
+    const auto [found, added] =
+        byLeafPair_.try_emplace(LeafPairKey(p, q), static_cast<int32_t>(portals_.size()));
+    if (added) {
+        portals_.push_back(portal);
         return true;
     }
     // The larger piece wins and takes over the stored index; on a tie the first stays.
-    if (PortalSize(portal) > PortalSize(portals[existing])) {
-        portals[existing] = portal;
+    Portal& stored = portals_[found->second];
+    if (PortalSize(portal) > PortalSize(stored)) {
+        stored = portal;
     }
     return false;
 }
 
-void BspCompiler::BuildPortals() {
-    portalByLeafPair_.clear();
+void PortalBuilder::IndexStoredPortals() {
+    byLeafPair_.clear();
+    for (size_t i = 0; i < portals_.size(); ++i) {
+        const std::vector<int32_t>& stored = portals_[i].leafIndices;
+        byLeafPair_.try_emplace(LeafPairKey(stored[0], stored[1]), static_cast<int32_t>(i));
+    }
+}
+
+void PortalBuilder::BuildPortals(int32_t threads) {
+    const std::vector<BspNode>& nodes = tree_.nodes;
     // The nodes' squares are cut independently, a block of nodes at a time, and merged in
     // node order, so the result does not depend on how many threads cut them.
     constexpr size_t NODES_PER_BLOCK = 1024;

@@ -6,9 +6,16 @@
 // and keeps each piece that ends up touching exactly two leaves. Where two pieces join the
 // same pair of leaves the larger survives, at the index of the first.
 //
-// The stage itself is BspCompiler::BuildPortals (with MakeNodePortal, ClipPortal and
-// AddPortal); this header holds what it measures portals with.
+// Cost: every node's square is classified at each node it reaches, so building is about
+// nodes x depth classifications plus the splits. Merging by leaf pair uses a hash map
+// instead of scanning the stored portals, which gives the same portals.
 
+#include <cstdint>
+#include <list>
+#include <unordered_map>
+#include <vector>
+
+#include "bsp/bsp_tree.h"
 #include "geometry/polygon.h"
 #include "portals/portal.h"
 
@@ -16,5 +23,29 @@ namespace bsppvs {
 
 // The length of the half-extent of the polygon's axis-aligned bounding box.
 float PortalSize(const Poly& poly);
+
+class PortalBuilder {
+public:
+    // Appends to portals, which must start empty, the portals of the finished tree.
+    PortalBuilder(const BspTree& tree, std::vector<Portal>& portals);
+
+    // Every node's square, cut down the tree and merged by leaf pair in node order. The
+    // squares are cut on up to `threads` threads; the portals are the same for every count.
+    void BuildPortals(int32_t threads = 1);
+
+    // The steps, public so tests can pin them and hold them against a plain merge.
+    Portal MakeNodePortal(const BspNode& node) const;
+    void ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) const;
+    bool AddPortal(const Portal& portal);
+
+private:
+    // Rebuilds byLeafPair_ from the stored portals, for portals stored by someone else.
+    void IndexStoredPortals();
+
+    const BspTree& tree_;
+    std::vector<Portal>& portals_;
+    // Stored portal index by unordered leaf pair, kept in step with portals_ by AddPortal.
+    std::unordered_map<uint64_t, int32_t> byLeafPair_;
+};
 
 }  // namespace bsppvs

@@ -1,12 +1,35 @@
 #pragma once
 
+// The records of the visibility pass: one-way gates through the portals, and the state the
+// recursion hands down one chain of gates.
+
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "bsp/build_poly.h"
-#include "pvs/leaf_bytes.h"
+#include "bsp/leaf_bytes.h"
 
 namespace bsppvs {
+
+// The leaves first to end - 1, outside which a byte-per-leaf array holds no ones. Passes
+// over such arrays look at this range only. Empty (first == end) for an array of zeros.
+struct LeafRange {
+    int32_t first = 0;
+    int32_t end = 0;
+
+    bool Holds(int32_t leaf) const { return leaf >= first && leaf < end; }
+    // Widens the range to hold leaf; an empty range becomes just that leaf.
+    void Add(int32_t leaf) {
+        if (first == end) {
+            first = leaf;
+            end = leaf + 1;
+        } else {
+            first = std::min(first, leaf);
+            end = std::max(end, leaf + 1);
+        }
+    }
+};
 
 enum GateProgress : int32_t {
     GATE_PENDING = 0,  // the visibility pass has not reached the gate

@@ -26,8 +26,6 @@ constexpr GLdouble SPHERE_RADIUS = 25.0;
 constexpr GLint SPHERE_SLICES = 8;
 constexpr GLint SPHERE_STACKS = 5;
 
-constexpr int VERTICES_PER_TRIANGLE = 3;
-
 // True when index names a record of an array of count records. The selected leaf and
 // portal, and the current leaf, may name none (an empty level, or a start outside every
 // leaf); those draw nothing.
@@ -69,17 +67,15 @@ void DrawPvsLeaf(const BspLeaf& leaf) {
 }
 
 void RecordAllLeaves() {
-    int32_t triangleCount = 0;
+    const BspCompiler& compiler = *viewState.compiler;
     glBegin(GL_TRIANGLES);
-    for (const BspLeaf& leaf : viewState.compiler->leaves) {
-        ForEachLeafPoly(leaf, [&triangleCount](const Poly& poly) {
-            triangleCount +=
-                static_cast<int32_t>(poly.triangleIndices.size()) / VERTICES_PER_TRIANGLE;
+    for (const BspLeaf& leaf : compiler.leaves) {
+        ForEachLeafPoly(leaf, [](const Poly& poly) {
             EmitTriangles(poly, [] { glColor4f(RandomShade(), 0.0f, 0.0f, OPAQUE); });
         });
     }
     glEnd();
-    std::cout << "TriCount " << triangleCount << std::endl;
+    std::cout << "TriCount " << LeafTriangleCount(compiler) << std::endl;
 }
 
 // Depth testing is off so that the selection shows through whatever lies in front of it.

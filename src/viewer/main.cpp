@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "bsp/bsp_compiler.h"
-#include "bsp/deep_stack.h"
+#include "compile/bsp_compiler.h"
+#include "core/deep_stack.h"
 #include "bsp/model_check.h"
 #include "model/model_reader.h"
 #include "viewer/debug_render.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <memory>
 
-#include "bsp/bsp_compiler.h"
+#include "compile/bsp_compiler.h"
 #include "geometry/vector3.h"
 #include "viewer/key_bindings.h"
 

@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "bsp/bsp_compiler.h"
-#include "bsp/deep_stack.h"
+#include "compile/bsp_compiler.h"
+#include "core/deep_stack.h"
 #include "bsp/model_check.h"
 #include "model/ply_model.h"
 

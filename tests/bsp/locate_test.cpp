@@ -10,7 +10,7 @@
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
-#include "bsp/bsp_compiler.h"
+#include "compile/bsp_compiler.h"
 
 namespace bsppvs {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
-#include "bsp/bsp_compiler.h"
+#include "compile/bsp_compiler.h"
 
 namespace bsppvs {
 namespace {
@@ -61,11 +61,11 @@ class TreeTest : public ::testing::TestWithParam<bool> {
 protected:
     // Builds the tree of the rings, imported in the given order.
     void Build(const std::vector<Winding>& rings) {
-        compiler_.literal = GetParam();
         for (const Winding& ring : rings) {
             compiler_.buildPolys.push_back(MakeBuildPoly(ring));
         }
-        EXPECT_TRUE(compiler_.BuildTree());
+        TreeBuilder builder(compiler_, 1, reference::Counter(GetParam()));
+        EXPECT_TRUE(builder.BuildTree(compiler_.buildPolys));
     }
 
     BspCompiler compiler_;
@@ -195,10 +195,10 @@ TEST_P(ChooseSplitterTest, LowestScoreWins) {
     const std::vector<Winding> usedOthers = {FloorAt(-5, 2, 3), FloorAt(-4, -3, -2),
                                              FloorAt(3, 2, 3), FloorAt(4, -3, -2),
                                              FloorAt(5, -3, -2)};
-    EXPECT_EQ(BspCompiler::SplitterScore(4, 3, 0), 1);
-    EXPECT_EQ(BspCompiler::SplitterScore(7, 0, 0), 7);
-    EXPECT_EQ(BspCompiler::SplitterScore(3, 3, 1), 8);
-    EXPECT_EQ(BspCompiler::SplitterScore(0, 7, 0), 7);
+    EXPECT_EQ(TreeBuilder::SplitterScore(4, 3, 0), 1);
+    EXPECT_EQ(TreeBuilder::SplitterScore(7, 0, 0), 7);
+    EXPECT_EQ(TreeBuilder::SplitterScore(3, 3, 1), 8);
+    EXPECT_EQ(TreeBuilder::SplitterScore(0, 7, 0), 7);
 
     // With A used as well (still counted, no longer a candidate), B's 7 beats C's 8; with
     // B used too, C is the only candidate left.
@@ -207,8 +207,8 @@ TEST_P(ChooseSplitterTest, LowestScoreWins) {
         Winding expected;
     } steps[] = {{0, a}, {4, b}, {6, c}};
     for (const auto& step : steps) {
-        BspCompiler compiler;
-        compiler.literal = GetParam();
+        BspTree tree;
+        TreeBuilder builder(tree, 1, reference::Counter(GetParam()));
         BuildPolyList list;
         list.push_back(MakeBuildPoly(c, step.usedMask & 1));
         list.push_back(MakeBuildPoly(b, (step.usedMask >> 1) & 1));
@@ -216,7 +216,7 @@ TEST_P(ChooseSplitterTest, LowestScoreWins) {
         for (const Winding& other : usedOthers) {
             list.push_back(MakeBuildPoly(other, 1));
         }
-        BuildPoly chosen = compiler.ChooseSplitter(list);
+        BuildPoly chosen = builder.ChooseSplitter(list);
         EXPECT_EQ(chosen.points, step.expected) << "used mask " << step.usedMask;
         EXPECT_EQ(chosen.usedAsSplitter, 1);
         EXPECT_EQ(chosen.planeValid, 1) << "the splitter keeps its computed plane";
@@ -225,7 +225,7 @@ TEST_P(ChooseSplitterTest, LowestScoreWins) {
             EXPECT_NE(rest.points, step.expected);
         }
     }
-    EXPECT_TRUE(BspCompiler::AllUsedAsSplitters(BuildPolyList{}));
+    EXPECT_TRUE(TreeBuilder::AllUsedAsSplitters(BuildPolyList{}));
 }
 
 INSTANTIATE_TEST_SUITE_P(SplitterSearch, ChooseSplitterTest, ::testing::Values(false, true),

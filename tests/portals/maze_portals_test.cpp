@@ -14,7 +14,7 @@
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
-#include "bsp/bsp_compiler.h"
+#include "compile/bsp_compiler.h"
 
 namespace bsppvs {
 namespace {
@@ -29,7 +29,11 @@ struct CompiledLevel {
 
 std::unique_ptr<BspCompiler> CompileWithPortals(const PlyModel& model, bool literal) {
     auto compiler = levels::CompileTree(model, literal);
-    compiler->BuildPortals();
+    if (literal) {
+        reference::BuildPortals(*compiler);
+    } else {
+        compiler->BuildPortals();
+    }
     return compiler;
 }
 

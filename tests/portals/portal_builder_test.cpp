@@ -10,11 +10,15 @@
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
-#include "bsp/bsp_compiler.h"
+#include "compile/bsp_compiler.h"
 #include "portals/portal_builder.h"
 
 namespace bsppvs {
 namespace {
+
+PortalBuilder Builder(BspCompiler& compiler) {
+    return PortalBuilder(compiler, compiler.portals);
+}
 
 BspNode MakeNode(Plane plane, Bounds bounds, int32_t front, int32_t frontIsLeaf, int32_t back) {
     BspNode node;
@@ -57,7 +61,7 @@ TEST(MakeNodePortalTest, SquareOnNodePlane) {
     for (const SquareCase& c : cases) {
         BspCompiler compiler;
         const BspNode node = MakeNode(Plane(c.normal, c.d), c.bounds, 0, 1, -1);
-        Portal square = compiler.MakeNodePortal(node);
+        Portal square = Builder(compiler).MakeNodePortal(node);
         ASSERT_EQ(square.points.size(), 4u) << c.what;
         EXPECT_EQ(square.triangleIndices, (std::vector<int32_t>{0, 1, 2, 0, 2, 3})) << c.what;
         EXPECT_EQ(square.planeValid, 0) << c.what;
@@ -92,7 +96,7 @@ TEST(MakeNodePortalTest, SquareOnNodePlane) {
 TEST(MakeNodePortalTest, ExactSquare) {
     BspCompiler compiler;
     Portal square =
-        compiler.MakeNodePortal(MakeNode(Plane(0, 0, 1, 5), {{1, 2, 3}, {3, 4, 0}}, 0, 1, -1));
+        Builder(compiler).MakeNodePortal(MakeNode(Plane(0, 0, 1, 5), {{1, 2, 3}, {3, 4, 0}}, 0, 1, -1));
     EXPECT_EQ(square.points, (Winding{{6, 7, 5}, {-4, 7, 5}, {-4, -3, 5}, {6, -3, 5}}));
     EXPECT_EQ(square.GetPlane(), Plane(0, 0, 1, 5));
 }
@@ -106,9 +110,9 @@ TEST(BuildPortalsTest, TwoNodeTree) {
                       MakeNode(Plane(0, 0, 1, -10), UNIT_BOX, 1, 1, -1)};
     compiler.leaves.resize(2);
 
-    Portal lower = compiler.MakeNodePortal(compiler.nodes[1]);
+    Portal lower = Builder(compiler).MakeNodePortal(compiler.nodes[1]);
     std::list<Portal> pieces;
-    compiler.ClipPortal(lower, pieces, 0);
+    Builder(compiler).ClipPortal(lower, pieces, 0);
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{1}));
 
@@ -141,9 +145,9 @@ TEST(BuildPortalsTest, TreesWithoutPortals) {
                      MakeNode(Plane(0, 0, -1, 0), UNIT_BOX, 1, 1, 2),
                      MakeNode(Plane(0, 0, 1, 0), UNIT_BOX, 2, 1, -1)};
     stacked.leaves.resize(3);
-    Portal square = stacked.MakeNodePortal(stacked.nodes[0]);
+    Portal square = Builder(stacked).MakeNodePortal(stacked.nodes[0]);
     std::list<Portal> pieces;
-    stacked.ClipPortal(square, pieces, 0);
+    Builder(stacked).ClipPortal(square, pieces, 0);
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0, 1, 2}));
     stacked.BuildPortals();
@@ -159,10 +163,10 @@ TEST(ClipPortalTest, SpanningSquareIsCutFrontPieceFirst) {
     compiler.nodes = {MakeNode(Plane(1, 0, 0, 0), UNIT_BOX, 0, 1, 1),
                       MakeNode(Plane(0, 0, 1, -10), UNIT_BOX, 1, 1, -1)};
     Portal square =
-        compiler.MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
+        Builder(compiler).MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
     square.leafIndices = {7};
     std::list<Portal> pieces;
-    compiler.ClipPortal(square, pieces, 0);
+    Builder(compiler).ClipPortal(square, pieces, 0);
     ASSERT_EQ(pieces.size(), 2u);
     const Portal& front = pieces.front();
     const Portal& back = pieces.back();
@@ -181,8 +185,8 @@ TEST(ClipPortalTest, SpanningSquareIsCutFrontPieceFirst) {
     compiler.nodes[0].back = -1;
     pieces.clear();
     Portal again =
-        compiler.MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
-    compiler.ClipPortal(again, pieces, 0);
+        Builder(compiler).MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
+    Builder(compiler).ClipPortal(again, pieces, 0);
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0}));
 }
@@ -197,7 +201,7 @@ TEST(ClipPortalTest, CutsFinerThanItClassifies) {
     Portal triangle;
     triangle.SetPoints({{-1, 0, 0}, {0.005f, 0, 1}, {1, 0, -1}});
     std::list<Portal> pieces;
-    compiler.ClipPortal(triangle, pieces, 0);
+    Builder(compiler).ClipPortal(triangle, pieces, 0);
     ASSERT_EQ(pieces.size(), 2u);
     const Portal& front = pieces.front();
     EXPECT_EQ(front.leafIndices, (std::vector<int32_t>{0}));
@@ -220,11 +224,9 @@ Portal PortalBetween(int32_t p, int32_t q, float halfSide) {
     return portal;
 }
 
-class AddPortalTest : public ::testing::TestWithParam<bool> {};
-
 // A second portal for a stored leaf pair, in either order, never takes a new index; it
 // replaces the stored polygon (and leaf order) only when strictly larger.
-TEST_P(AddPortalTest, MergesByUnorderedLeafPair) {
+TEST(AddPortalTest, MergesByUnorderedLeafPair) {
     EXPECT_FLOAT_EQ(PortalSize(PortalBetween(0, 1, 3)), std::sqrt(18.0f));
     struct AddStep {
         const char* what;
@@ -242,14 +244,14 @@ TEST_P(AddPortalTest, MergesByUnorderedLeafPair) {
         {"new pair (3, 0): portal 2", 3, 0, 1, true},
     };
     BspCompiler compiler;
-    compiler.literal = GetParam();
+    PortalBuilder builder(compiler, compiler.portals);
     for (const AddStep& step : steps) {
         Portal portal = PortalBetween(step.p, step.q, step.halfSide);
         // Lifting the whole portal marks which step stored it without changing its size.
         for (Vector3& corner : portal.points) {
             corner.z = static_cast<float>(&step - steps);
         }
-        EXPECT_EQ(compiler.AddPortal(portal), step.expectedNew) << step.what;
+        EXPECT_EQ(builder.AddPortal(portal), step.expectedNew) << step.what;
     }
     ASSERT_EQ(compiler.portals.size(), 3u);
     EXPECT_EQ(compiler.portals[0].leafIndices, (std::vector<int32_t>{1, 0}));
@@ -259,24 +261,22 @@ TEST_P(AddPortalTest, MergesByUnorderedLeafPair) {
     EXPECT_EQ(compiler.portals[2].leafIndices, (std::vector<int32_t>{3, 0}));
 }
 
-INSTANTIATE_TEST_SUITE_P(MergeScan, AddPortalTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "Literal" : "Fast";
-                         });
-
 // A two-sided wall: both nodes' squares join leaves 0 and 1 and are the same size, so the
 // first one, node 0's, is kept and faces node 0's way.
 TEST(BuildPortalsTest, EqualDuplicateKeepsFirst) {
     for (const bool literal : {false, true}) {
         BspCompiler compiler;
-        compiler.literal = literal;
         compiler.buildPolys.push_back(
             levels::MakeBuildPoly({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}}));
         compiler.buildPolys.push_back(
             levels::MakeBuildPoly({{0, 0, 0}, {0, 4, 0}, {4, 4, 0}, {4, 0, 0}}));
         compiler.BuildTree();
         ASSERT_EQ(compiler.nodes.size(), 2u);
-        compiler.BuildPortals();
+        if (literal) {
+            reference::BuildPortals(compiler);
+        } else {
+            compiler.BuildPortals();
+        }
         ASSERT_EQ(compiler.portals.size(), 1u);
         EXPECT_EQ(compiler.portals[0].leafIndices, (std::vector<int32_t>{0, 1}));
         EXPECT_EQ(compiler.portals[0].GetPlane(), Plane(0, 0, 1, 0));

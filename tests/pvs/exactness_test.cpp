@@ -9,22 +9,23 @@
 #include <sstream>
 #include <string>
 
-#include "bsp/bsp_compiler.h"
-#include "compile_json.h"
-#include "maze.h"
-#include "maze_model.h"
+#include "compile/bsp_compiler.h"
+#include "compile/compile_json.h"
+#include "../support/reference_compile.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
 
 namespace bsppvs {
 namespace {
 
 std::string CompileToJson(const PlyModel& model, bool literal, int32_t threads) {
     BspCompiler compiler;
-    compiler.literal = literal;
     compiler.threads = threads;
-    compiler.ImportPolys(model);
-    compiler.BuildTree();
-    compiler.BuildPortals();
-    compiler.ComputePvs();
+    if (literal) {
+        reference::Compile(compiler, model);
+    } else {
+        compiler.Compile(model);
+    }
     std::ostringstream out;
     WriteCompilerJson(compiler, out);
     return out.str();

@@ -13,11 +13,13 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "../support/pvs_levels.h"
-#include "bsp/bsp_compiler.h"
+#include "bsp/classify.h"
+#include "compile/bsp_compiler.h"
 #include "geometry/bounds.h"
 #include "model/model_reader.h"
-#include "pvs/pvs.h"
-#include "verify.h"
+#include "pvs/polygon_clips.h"
+#include "verify/sight_line_check.h"
+#include "verify/wall_index.h"
 
 namespace bsppvs {
 namespace {

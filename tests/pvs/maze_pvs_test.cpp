@@ -15,8 +15,9 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "../support/pvs_levels.h"
-#include "bsp/bsp_compiler.h"
-#include "verify.h"
+#include "compile/bsp_compiler.h"
+#include "verify/sight_line_check.h"
+#include "verify/wall_index.h"
 
 namespace bsppvs {
 namespace {

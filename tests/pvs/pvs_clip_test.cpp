@@ -9,7 +9,7 @@
 #include "../support/geometry_print.h"
 #include "bsp/build_poly.h"
 #include "geometry/bounds.h"
-#include "pvs/pvs.h"
+#include "pvs/polygon_clips.h"
 
 namespace bsppvs {
 namespace {

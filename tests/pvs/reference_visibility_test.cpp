@@ -12,11 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "bsp/bsp_compiler.h"
+#include "bsp/classify.h"
+#include "compile/bsp_compiler.h"
 #include "geometry/tolerances.h"
-#include "maze.h"
-#include "maze_model.h"
-#include "pvs/pvs.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
+#include "pvs/polygon_clips.h"
 
 namespace bsppvs {
 namespace {

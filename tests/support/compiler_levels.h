@@ -15,9 +15,10 @@
 
 #include <gtest/gtest.h>
 
-#include "bsp/bsp_compiler.h"
-#include "maze.h"
-#include "maze_model.h"
+#include "compile/bsp_compiler.h"
+#include "reference_compile.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
 #include "model/ply_model.h"
 
 namespace bsppvs::levels {
@@ -100,12 +101,16 @@ inline Vector3 CellPoint(int i, int j, float y = DefaultLayout().height * 0.5f) 
     return {CellCentre(DefaultLayout(), i), y, CellCentre(DefaultLayout(), j)};
 }
 
-// Imports the model and builds the tree; portals and visibility are left to the caller.
+// Imports the model and builds the tree, with the plain splitter search when literal;
+// portals and visibility are left to the caller.
 inline std::unique_ptr<BspCompiler> CompileTree(const PlyModel& model, bool literal = false) {
     auto compiler = std::make_unique<BspCompiler>();
-    compiler->literal = literal;
     compiler->ImportPolys(model);
-    compiler->BuildTree();
+    if (literal) {
+        reference::BuildTree(*compiler);
+    } else {
+        compiler->BuildTree();
+    }
     return compiler;
 }
 

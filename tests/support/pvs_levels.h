@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "bsp/bsp_compiler.h"
-#include "maze.h"
-#include "maze_model.h"
+#include "compile/bsp_compiler.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
 #include "model/ply_model.h"
 
 namespace bsppvs::levels {

@@ -17,10 +17,11 @@
 #include <nlohmann/json.hpp>
 
 #include "../support/pvs_levels.h"
-#include "maze.h"
-#include "maze_model.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
 #include "model/model_writer.h"
-#include "verify.h"
+#include "verify/sight_line_check.h"
+#include "verify/wall_index.h"
 
 namespace bsppvs {
 namespace {

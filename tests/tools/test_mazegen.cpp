@@ -20,10 +20,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "maze.h"
-#include "maze_describe.h"
-#include "maze_model.h"
-#include "maze_random.h"
+#include "maze/maze.h"
+#include "maze/maze_describe.h"
+#include "maze/maze_model.h"
+#include "core/random.h"
 #include "model/model_reader.h"
 #include "model/model_writer.h"
 
@@ -78,13 +78,13 @@ CellCounts CountOpen(const MazeGrid& grid) {
     return counts;
 }
 
-TEST(MazeRandom, MatchesTheReferenceStreamAndStaysInBounds) {
+TEST(SplitMix64, MatchesTheReferenceStreamAndStaysInBounds) {
     // The first outputs of SplitMix64 from state 0, as published with the algorithm.
-    MazeRandom reference(0);
+    SplitMix64 reference(0);
     EXPECT_EQ(reference.Next64(), 0xE220A8397B1DCDAFull);
     EXPECT_EQ(reference.Next64(), 0x6E789E6AA1B965F4ull);
     for (const uint32_t bound : {1u, 2u, 3u, 7u, 0x80000001u, 0xFFFFFFFFu}) {
-        MazeRandom random(bound);
+        SplitMix64 random(bound);
         for (int draw = 0; draw < 1000; ++draw) {
             ASSERT_LT(random.Below(bound), bound) << "bound " << bound;
         }

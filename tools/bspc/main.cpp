@@ -16,14 +16,15 @@
 #include <thread>
 #include <vector>
 
-#include "bsp/bsp_compiler.h"
-#include "bsp/deep_stack.h"
 #include "bsp/model_check.h"
-#include "compile_json.h"
-#include "deadline.h"
+#include "compile/bsp_compiler.h"
+#include "compile/compile_json.h"
+#include "core/deadline.h"
+#include "core/deep_stack.h"
+#include "core/stopwatch.h"
 #include "model/model_reader.h"
-#include "pvs/pvs.h"
-#include "verify.h"
+#include "pvs/pvs_stats.h"
+#include "verify/sight_line_check.h"
 
 namespace {
 
@@ -43,7 +44,6 @@ struct Options {
     bool time = false;
     bool quiet = false;
     bool progress = false;
-    bool literal = false;
     int32_t threads = 0;  // 0: one per core
     int32_t clipSteps = 4;
     bool floodOnly = false;
@@ -59,12 +59,12 @@ public:
 
     template <typename Fn>
     void Run(const char* stage, Fn&& fn) {
-        const auto start = std::chrono::steady_clock::now();
+        const Stopwatch watch;
         fn();
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        total_ += elapsed.count();
+        const double elapsed = watch.Seconds();
+        total_ += elapsed;
         if (enabled_) {
-            std::fprintf(stderr, "time %-10s %9.3f s\n", stage, elapsed.count());
+            std::fprintf(stderr, "time %-10s %9.3f s\n", stage, elapsed);
         }
     }
     void PrintTotal() const {
@@ -163,25 +163,10 @@ void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
     if (options.quiet) {
         return;
     }
-    int64_t total = 0;
-    int64_t largest = 0;
-    for (const BspLeaf& leaf : compiler.leaves) {
-        int64_t count = 0;
-        for (const uint8_t byte : leaf.pvs) {
-            count += byte != 0 ? 1 : 0;
-        }
-        total += count;
-        largest = std::max(largest, count);
-    }
-    const double average =
-        compiler.leaves.empty() ? 0.0 : double(total) / double(compiler.leaves.size());
-    const auto leafCount = static_cast<int64_t>(compiler.leaves.size());
-    const int64_t setBytes = leafCount * leafCount;
-    const int64_t gateBytes = 2 * static_cast<int64_t>(compiler.gates.size()) * leafCount;
+    const PvsStats stats = ComputePvsStats(compiler, compiler.portals.size());
     char line[128];
-    std::snprintf(line, sizeof line,
-                  "pvs average %.2f largest %lld\npvs bytes %lld gate bytes %lld", average,
-                  (long long)largest, (long long)setBytes, (long long)gateBytes);
+    std::snprintf(line, sizeof line, "pvs average %.2f largest %lld\npvs bytes %.0f gate bytes %.0f",
+                  stats.average, (long long)stats.largest, stats.setBytes, stats.gateBytes);
     Report(options) << line << std::endl;
 }
 
@@ -206,9 +191,10 @@ void PrintVerify(const Options& options, const VerifyResult& result) {
 // every leaf. Says how much before allocating it, and refuses when the machine could never
 // hold it.
 bool CheckVisibilityMemory(const Options& options, const BspCompiler& compiler) {
-    const auto leafCount = static_cast<double>(compiler.leaves.size());
-    const double gateBytes = 2.0 * 2.0 * static_cast<double>(compiler.portals.size()) * leafCount;
-    const double setBytes = leafCount * leafCount;
+    const VisibilityMemory memory =
+        VisibilityMemoryNeeded(compiler.portals.size(), compiler.leaves.size());
+    const double gateBytes = memory.gateBytes;
+    const double setBytes = memory.setBytes;
     const double machineBytes =
         static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
     constexpr double MIB = 1024.0 * 1024.0;
@@ -267,7 +253,6 @@ int Compile(const Options& options, Deadline* deadline) {
         return EXIT_BAD_MODEL;
     }
     BspCompiler compiler;
-    compiler.literal = options.literal;
     compiler.threads = options.threads > 0 ? options.threads : DefaultThreadCount();
     compiler.clipSteps = options.clipSteps;
     compiler.floodOnly = options.floodOnly;
@@ -342,8 +327,6 @@ int main(int argc, char** argv) {
     app.add_flag("--fast", options.floodOnly,
                  "stop the visibility pass after the flood: each gate sees what its flood "
                  "reached (much faster, larger sets)");
-    app.add_flag("--literal", options.literal,
-                 "use the plain quadratic searches (slow; the output is the same)");
     auto* verify = app.add_option("--verify", options.verifyPairs,
                                   "check the PVS with N random pairs of points; exit 3 when a "
                                   "clear sight line joins two leaves that do not list each other")

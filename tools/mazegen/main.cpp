@@ -9,9 +9,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "maze.h"
-#include "maze_describe.h"
-#include "maze_model.h"
+#include "maze/maze.h"
+#include "maze/maze_describe.h"
+#include "maze/maze_model.h"
 #include "model/model_writer.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "bsp/deep_stack.h"
+#include "core/deep_stack.h"
 
 #include <pthread.h>
 

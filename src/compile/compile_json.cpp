@@ -1,4 +1,4 @@
-#include "compile_json.h"
+#include "compile/compile_json.h"
 
 #include <charconv>
 #include <cmath>
@@ -113,16 +113,6 @@ void WritePolys(const BspCompiler& compiler, JsonOut& json) {
 }
 
 }  // namespace
-
-int64_t LeafTriangleCount(const BspCompiler& compiler) {
-    int64_t count = 0;
-    for (const BspLeaf& leaf : compiler.leaves) {
-        for (int32_t p = leaf.firstPoly; p < leaf.endPoly; ++p) {
-            count += static_cast<int64_t>(compiler.polys[p].triangleIndices.size() / 3);
-        }
-    }
-    return count;
-}
 
 void WriteCompilerJson(const BspCompiler& compiler, std::ostream& out) {
     JsonOut json(out);

@@ -1,11 +1,11 @@
-#include "maze.h"
+#include "maze/maze.h"
 
 #include <algorithm>
 #include <array>
 #include <cassert>
 #include <cmath>
 
-#include "maze_random.h"
+#include "core/random.h"
 
 // The tree is carved by a depth-first walk that keeps its path on an explicit stack (a
 // recursive walk would need one frame per room), so carving is linear in the number of
@@ -51,7 +51,7 @@ int UnvisitedNeighbours(const MazeGrid& grid, Room here, std::array<Room, 4>& ou
 }
 
 // A room is visited once it is open, so the grid itself is the walk's visited set.
-void CarveTree(MazeGrid& grid, MazeRandom& random) {
+void CarveTree(MazeGrid& grid, SplitMix64& random) {
     std::vector<Room> path{Room{}};
     grid.Open(1, 1);
     std::array<Room, 4> candidates;
@@ -71,7 +71,7 @@ void CarveTree(MazeGrid& grid, MazeRandom& random) {
 
 // Opens round(fraction * n) of the n walls between two rooms that are still solid, picked
 // by the first steps of a Fisher-Yates shuffle of them in row-major order.
-void OpenLoops(MazeGrid& grid, MazeRandom& random, double fraction) {
+void OpenLoops(MazeGrid& grid, SplitMix64& random, double fraction) {
     std::vector<size_t> standing;
     for (int j = 1; j < grid.rows - 1; ++j) {
         for (int i = 1; i < grid.columns - 1; ++i) {
@@ -90,14 +90,14 @@ void OpenLoops(MazeGrid& grid, MazeRandom& random, double fraction) {
     }
 }
 
-uint32_t RectangleSpan(MazeRandom& random, int roomsAlong) {
+uint32_t RectangleSpan(SplitMix64& random, int roomsAlong) {
     const uint32_t span = MIN_RECTANGLE_ROOMS + random.Below(RECTANGLE_ROOM_CHOICES);
     return std::min(span, static_cast<uint32_t>(roomsAlong));
 }
 
 // Opens every cell of a rectangle of whole rooms, pillars included, so that it reads as
 // one hall. The rectangle never reaches the border.
-void OpenRectangles(MazeGrid& grid, MazeRandom& random, int count) {
+void OpenRectangles(MazeGrid& grid, SplitMix64& random, int count) {
     const int width = RoomsAlong(grid.columns);
     const int depth = RoomsAlong(grid.rows);
     for (int n = 0; n < count; ++n) {
@@ -134,7 +134,7 @@ MazeGrid GenerateMaze(const MazeOptions& options) {
     assert(options.loops >= 0.0 && options.loops <= 1.0 && "loops must be a fraction");
     assert(options.rooms >= 0 && "rooms must not be negative");
     MazeGrid grid(2 * options.width + 1, 2 * options.depth + 1);
-    MazeRandom random(options.seed);
+    SplitMix64 random(options.seed);
     // Loops come before rectangles so that the fraction is one of the walls the tree left,
     // whatever the rectangles would have swallowed.
     CarveTree(grid, random);

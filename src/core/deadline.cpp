@@ -1,4 +1,4 @@
-#include "deadline.h"
+#include "core/deadline.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

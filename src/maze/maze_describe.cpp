@@ -1,4 +1,4 @@
-#include "maze_describe.h"
+#include "maze/maze_describe.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -1,24 +1,16 @@
-#include "pvs/pvs.h"
+// A leaf's set is the union of what its gates see; a leaf is in its own set only when a
+// chain of gates leads back into it.
 
-#include "bsp/bsp_compiler.h"
+#include "pvs/visibility.h"
 
 namespace bsppvs {
 
-void BspCompiler::ComputePvs(const ProgressFn& progress) {
-    BuildGates();
-    FloodMightSee();
-    CalcVisibility(progress);
-    CompilePvsArray();
-}
-
-// A leaf's set is the union of what its gates see; a leaf is in its own set only when a
-// chain of gates leads back into it.
-void BspCompiler::CompilePvsArray() {
-    const size_t leafCount = leaves.size();
+void CompilePvsArray(BspTree& tree, const std::vector<Gate>& gates, ZeroedBlock& pvsBytes) {
+    const size_t leafCount = tree.leaves.size();
     // Sets are sparse: only the pages that receive a one take memory.
     pvsBytes.Reset(leafCount, leafCount, false);
-    for (BspLeaf& leaf : leaves) {
-        leaf.pvs = pvsBytes.Take(leafCount);
+    for (BspLeaf& leaf : tree.leaves) {
+        leaf.pvs = LeafBytes(pvsBytes.Take(leafCount), leafCount);
         uint8_t* pvs = leaf.pvs.data();
         for (const int32_t g : leaf.gateIndices) {
             // Only the range of the gate's set can hold ones.

@@ -1,6 +1,6 @@
-#include "bsp/parallel_for.h"
+#include "core/parallel_for.h"
 
-#include "bsp/deep_stack.h"
+#include "core/deep_stack.h"
 
 #include <algorithm>
 #include <atomic>

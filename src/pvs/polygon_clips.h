@@ -1,11 +1,7 @@
 #pragma once
 
-// The visibility pass: every portal becomes two one-way gates; a rough flood marks what
-// each gate might see; a recursion through chains of gates, clipping each new gate against
-// the chain so far, marks what it does see; every leaf's set is the union of its gates'.
-//
-// The stages are BspCompiler::ComputePvs, BuildGates, FloodMightSee, CalcVisibility and
-// CompilePvsArray. This header holds the polygon clips the recursion is made of.
+// The polygon clips the visibility recursion is made of: keeping the part of a polygon in
+// front of a plane, and cutting a polygon by the planes that separate two others.
 
 #include <cstdint>
 

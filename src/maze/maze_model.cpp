@@ -1,4 +1,4 @@
-#include "maze_model.h"
+#include "maze/maze_model.h"
 
 #include <array>
 #include <cassert>

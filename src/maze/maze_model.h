@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "maze.h"
+#include "maze/maze.h"
 #include "model/ply_model.h"
 
 namespace bsppvs {

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "maze.h"
-#include "maze_model.h"
+#include "maze/maze.h"
+#include "maze/maze_model.h"
 
 namespace bsppvs {
 

@@ -1,0 +1,17 @@
+#pragma once
+
+// The import turns a level's faces into flat convex polygons for the tree construction:
+// coincident corners are welded, faces with fewer than three distinct corners or no area
+// are dropped, flat convex faces are kept whole and other faces are cut into triangles.
+// Linear in the face count.
+
+#include "bsp/build_poly.h"
+
+namespace bsppvs {
+
+class PlyModel;
+
+// Appends the model's faces to list, in file order.
+void ImportPolys(const PlyModel& model, BuildPolyList& list);
+
+}  // namespace bsppvs

@@ -1,0 +1,60 @@
+#include "compile/bsp_compiler.h"
+
+#include "bsp/import.h"
+#include "bsp/tree_builder.h"
+#include "portals/portal_builder.h"
+#include "pvs/visibility.h"
+
+namespace bsppvs {
+
+void BspCompiler::Compile(const PlyModel& model, const ProgressFn& progress) {
+    // The level's faces become flat convex polygons; nothing reads the model afterwards.
+    ImportPolys(model);
+    // Consumes the imported polygons.
+    BuildTree();
+    // Portals are cut from the finished tree's node planes.
+    BuildPortals();
+    // Visibility flows through the portals, so it needs all of them.
+    ComputePvs(progress);
+}
+
+void BspCompiler::ImportPolys(const PlyModel& model) {
+    bsppvs::ImportPolys(model, buildPolys);
+}
+
+bool BspCompiler::BuildTree() {
+    return TreeBuilder(*this, threads).BuildTree(buildPolys);
+}
+
+void BspCompiler::BuildPortals() {
+    PortalBuilder(*this, portals).BuildPortals(threads);
+}
+
+void BspCompiler::ComputePvs(const ProgressFn& progress) {
+    BuildGates();
+    FloodMightSee();
+    CalcVisibility(progress);
+    CompilePvsArray();
+}
+
+void BspCompiler::BuildGates() {
+    bsppvs::BuildGates(*this, portals, gates, gateBytes);
+}
+
+void BspCompiler::FloodMightSee() {
+    bsppvs::FloodMightSee(*this, gates, threads);
+}
+
+void BspCompiler::CalcVisibility(const ProgressFn& progress) {
+    if (floodOnly) {
+        SeeWhatTheFloodReached(gates, progress);
+    } else {
+        bsppvs::CalcVisibility(*this, gates, clipSteps, progress);
+    }
+}
+
+void BspCompiler::CompilePvsArray() {
+    bsppvs::CompilePvsArray(*this, gates, pvsBytes);
+}
+
+}  // namespace bsppvs

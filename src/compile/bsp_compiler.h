@@ -1,0 +1,63 @@
+#pragma once
+
+// The compiled level: the tree, its portals and the visibility sets, with the pipeline that
+// makes them. The stages run once each, in the order Compile lists them; LocateLeaf may be
+// called any time after BuildTree. Each stage lives in the library of its subsystem (bsp,
+// portals, pvs); this object only holds their outputs and runs them in order.
+
+#include <cstdint>
+#include <vector>
+
+#include "bsp/build_poly.h"
+#include "bsp/bsp_tree.h"
+#include "core/progress.h"
+#include "core/zeroed_block.h"
+#include "portals/portal.h"
+#include "pvs/gate.h"
+
+namespace bsppvs {
+
+class PlyModel;
+
+// polys, leaves and nodes, and LocateLeaf, come from the tree.
+class BspCompiler : public BspTree {
+public:
+    // The imported polygons in import order; the tree construction consumes it.
+    BuildPolyList buildPolys;
+    // Openings between pairs of leaves.
+    std::vector<Portal> portals;
+    // Gates 2k and 2k+1 are the two directions of portal k.
+    std::vector<Gate> gates;
+    // The storage of the gates' and the leaves' byte arrays, one block each.
+    ZeroedBlock gateBytes;
+    ZeroedBlock pvsBytes;
+    // How many of the four separating-plane clipping steps the visibility pass runs.
+    int32_t clipSteps = 4;
+
+    // Worker threads for the work whose result does not depend on its order (the splitter
+    // counts of a node, the portal squares of the nodes, the flood of each gate). The
+    // output is the same for every count; 1 runs everything on the calling thread.
+    int32_t threads = 1;
+
+    // Stop the visibility pass after the flood: every gate sees what its flood reached.
+    // Much faster, with larger sets; the viewer never sets it.
+    bool floodOnly = false;
+
+    // The whole pipeline, stage after stage.
+    void Compile(const PlyModel& model, const ProgressFn& progress = {});
+
+    // Appends the model's faces to buildPolys as welded, flat polygons.
+    void ImportPolys(const PlyModel& model);
+    // Turns buildPolys into nodes, leaves and polys. Always true.
+    bool BuildTree();
+    // Fills portals from the node planes.
+    void BuildPortals();
+    // The visibility pass: gates, flood, recursive clipping, then every leaf's pvs.
+    void ComputePvs(const ProgressFn& progress = {});
+    void BuildGates();
+    void FloodMightSee();
+    void CalcVisibility(const ProgressFn& progress = {});
+    void CompilePvsArray();
+};
+
+}  // namespace bsppvs

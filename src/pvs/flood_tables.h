@@ -1,0 +1,163 @@
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <vector>
+
+#include "bsp/classify.h"
+#include "core/zeroed_block.h"
+#include "geometry/tolerances.h"
+#include "pvs/gate.h"
+
+namespace bsppvs {
+
+inline bool IsFrontOrSpanning(PolySide side) {
+    return side == FRONT || side == SPANNING;
+}
+inline bool IsBackOrSpanning(PolySide side) {
+    return side == BACK || side == SPANNING;
+}
+
+// The extent of every gate's polygon along every distinct gate normal. Whether a polygon
+// has a corner beyond a plane at the classification tolerance depends only on the largest
+// (or smallest) value over its corners of a*x + b*y + c*z, rounded exactly as the
+// classification rounds it, because subtracting d is monotone. So the flood's two tests
+// per gate pair become two lookups.
+//
+// Clipped portals that lie in parallel planes have normals that differ in their last bits,
+// so the gates are grouped by their normals rounded to a fine grid, and each group's table
+// row is computed along the normal of its first gate. A gate whose normal differs from
+// that one carries a margin that bounds how far its own values can lie from the row's,
+// rounding included; a lookup within the margin of the tolerance falls back to classifying
+// the polygons, so every answer is the one the classification gives. Levels with too many
+// groups would make the tables too large; there every test classifies directly.
+class GateProjections {
+public:
+    // Tables over every gate that leads somewhere, unless the level has too many distinct
+    // normals for them; then every test classifies the polygons.
+    explicit GateProjections(std::vector<Gate>& gates);
+
+    // False when the level has too many normals for the tables (or none were asked for):
+    // then ReachesInFront and ReachesBehind classify the polygons directly.
+    bool HasTables() const { return groupCount_ != 0; }
+
+    // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
+    // front or spanning).
+    bool ReachesInFront(size_t j, size_t i) const {
+        if (groupCount_ == 0) {
+            return ClassifiesInFront(j, i);
+        }
+        return BeyondTolerance(FrontRow(i)[j] - gates_[i].polygon.plane.d, margin_[i],
+                               [&] { return ClassifiesInFront(j, i); });
+    }
+
+    // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
+    // spanning).
+    bool ReachesBehind(size_t i, size_t j) const {
+        if (groupCount_ == 0) {
+            return ClassifiesBehind(i, j);
+        }
+        return BeyondTolerance(-(BehindRow(i)[groupOf_[j]] - gates_[j].polygon.plane.d), margin_[j],
+                               [&] { return ClassifiesBehind(i, j); });
+    }
+
+    // The two tests above, made by classifying the polygons.
+    bool ClassifiesInFront(size_t j, size_t i) const {
+        return IsFrontOrSpanning(ClassifyPoly(gates_[i].polygon.plane, gates_[j].polygon));
+    }
+    bool ClassifiesBehind(size_t i, size_t j) const {
+        return IsBackOrSpanning(ClassifyPoly(gates_[j].polygon.plane, gates_[i].polygon));
+    }
+
+    // Whether a value looked up in the tables (minus the plane's distance, negated for a
+    // test behind) lies beyond the classification tolerance. Plainly beyond the margin
+    // either way the lookup decides; within it, classify does.
+    template <typename Classify>
+    static bool BeyondTolerance(float value, float margin, Classify classify) {
+        if (value > POLY_CLASSIFY_EPSILON + margin) {
+            return true;
+        }
+        if (value <= POLY_CLASSIFY_EPSILON - margin) {
+            return false;
+        }
+        return classify();
+    }
+
+    // With tables: the largest value of every gate's corners along gate i's normal, indexed
+    // by gate, and the smallest value of gate i's corners along every normal, indexed by
+    // normal.
+    const float* FrontRow(size_t i) const { return &maxByNormal_[groupOf_[i] * gates_.size()]; }
+    const float* BehindRow(size_t i) const { return &minByGate_[i * groupCount_]; }
+    // Index of gate j's normal; only with tables, and only for a gate that leads somewhere.
+    uint32_t GroupOf(size_t j) const { return static_cast<uint32_t>(groupOf_[j]); }
+    // How far gate j's values along its own normal may lie from its row's; 0 when its
+    // normal is the row's own.
+    float Margin(size_t j) const { return margin_[j]; }
+
+private:
+    struct Range {
+        float min = std::numeric_limits<float>::infinity();
+        float max = -std::numeric_limits<float>::infinity();
+    };
+    static constexpr size_t NO_GROUP = SIZE_MAX;
+    static constexpr size_t MAX_TABLE_ENTRIES = size_t{1} << 24;
+
+    static Range ExtentAlong(const Plane& normal, const Poly& polygon) {
+        Range range;
+        for (const Vector3& p : polygon.points) {
+            const float t = normal.a * p.x + normal.b * p.y + normal.c * p.z;
+            range.min = std::min(range.min, t);
+            range.max = std::max(range.max, t);
+        }
+        return range;
+    }
+
+    // Normals are grouped on a grid of this many steps per unit.
+    static constexpr double GROUP_GRID = 1 << 20;
+    // Bound of the rounding of one value a*x + b*y + c*z of a unit normal, relative to the
+    // largest coordinate magnitude: three roundings of at most 2^-24 each of a sum whose
+    // terms add up to at most sqrt(3) times that magnitude; twice, for the row's value and
+    // the gate's own.
+    static constexpr float ROUNDING_BOUND = 2.0f * 1.8e-7f * 1.7321f;
+    // Widens every margin against what the bound leaves out (the subtraction of d, which
+    // is exact to a relative 2^-24 where it matters, near the tolerance).
+    static constexpr float MARGIN_SAFETY = 1.25f;
+    static constexpr float MARGIN_FLOOR = 1e-6f;
+
+    static size_t FindGroup(const Plane& plane, std::vector<Plane>& normals,
+                            std::map<std::array<int64_t, 3>, size_t>& byKey) {
+        const std::array<int64_t, 3> key = {std::llround(double(plane.a) * GROUP_GRID),
+                                            std::llround(double(plane.b) * GROUP_GRID),
+                                            std::llround(double(plane.c) * GROUP_GRID)};
+        const auto [it, added] = byKey.emplace(key, normals.size());
+        if (added) {
+            normals.push_back(Plane(plane.a, plane.b, plane.c, 0.0f));
+        }
+        return it->second;
+    }
+
+    // For each corner p, |n.p - m.p| <= |n - m|_1 * reach in exact arithmetic; the rounding
+    // of both values adds at most ROUNDING_BOUND * reach.
+    static float MarginOf(const Plane& own, const Plane& row, float reach) {
+        if (own.a == row.a && own.b == row.b && own.c == row.c) {
+            return 0.0f;  // the row's values are the gate's own, bit for bit
+        }
+        const float apart =
+            std::fabs(own.a - row.a) + std::fabs(own.b - row.b) + std::fabs(own.c - row.c);
+        return MARGIN_SAFETY * (apart + ROUNDING_BOUND) * reach + MARGIN_FLOOR;
+    }
+
+    std::vector<Gate>& gates_;
+    std::vector<size_t> groupOf_;  // per gate: index of its normal, NO_GROUP for none
+    std::vector<float> margin_;    // per gate: see Margin
+    size_t groupCount_ = 0;
+    ZeroedBlock tables_;            // the storage of the two tables below
+    float* maxByNormal_ = nullptr;  // [normal][gate]: largest value over the corners
+    float* minByGate_ = nullptr;    // [gate][normal]: smallest value over the corners
+};
+
+}  // namespace bsppvs
