@@ -74,6 +74,7 @@ each map is written: the hook for the native-format converter.
 """
 
 import argparse
+import decimal
 import glob
 import json
 import math
@@ -455,7 +456,7 @@ _shortest = {}
 
 
 def format_float(x):
-    """The shortest decimal that reads back to the float32 x, without a trailing '.0'."""
+    """The shortest decimal that reads back to the float32 x, in plain notation."""
     text = _shortest.get(x)
     if text is None:
         if x == 0:
@@ -464,8 +465,9 @@ def format_float(x):
             text = "%.*g" % (digits, x)
             if float32(float(text)) == x:
                 break
-        text = repr(float(text))  # plain notation where %g chose an exponent
-        text = text[:-2] if text.endswith(".0") else text
+        # The same digits in plain notation: %g and repr use exponents for some values.
+        text = format(decimal.Decimal(text), "f")
+        text = text.rstrip("0").rstrip(".") if "." in text else text
         _shortest[x] = text
     return text
 
@@ -887,7 +889,7 @@ def self_test():
     awkward = [float32(x) for x in (1 / 3, -4096.0001, 16777215.0, 1e-5, 0.1, 64000.0)]
     if any(float32(float(format_float(x))) != x for x in awkward):
         failures.append("a float does not read back to the same float32")
-    if (format_float(awkward[4]), format_float(awkward[5])) != ("0.1", "64000"):
+    if [format_float(x) for x in awkward[3:]] != ["0.00001", "0.1", "64000"]:
         failures.append("floats are not written in their shortest plain form")
     # The file's (32, 16, 24) turned y-up: x stays, up is the file's z, z is minus its y.
     if level.starts[0][1] != (32, 24, -16):
