@@ -35,7 +35,8 @@ Written into the output directory (--out, default real-levels/):
                   `usemtl SHADER` line and its `f a b c` triangles (1-based); then one
                   object per player start: `o start_K`, its own `v` line and `p -1`.
   NAME.map.json   the map's own compiled structure, y-up; layout below.
-  corpus.json     every map converted: file names and counts; the maps that failed.
+  corpus.json     the maps of this run (all of them, or --maps, or the files given):
+                  file names and counts; the maps that failed and why.
 
 NAME.map.json (one top-level object; floats are float32 values written as in the OBJ):
 
