@@ -6,6 +6,8 @@
 #   make bench     micro-benchmarks and the maze compile table
 #   make format    reformat every source file with clang-format
 #   make soak      compile 500 random levels with bspc --verify under the sanitizers
+#   make real-levels  download the arena maps package once, write real-levels/ (OBJ and JSON);
+#                  REAL_LEVELS_ARGS passes options, e.g. "--maps aggressor --check"
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -13,8 +15,9 @@ SOAK_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
+REAL_LEVELS_ARGS ?=
 
-.PHONY: all deps build run test sanitize fuzz bench format soak
+.PHONY: all deps build run test sanitize fuzz bench format soak real-levels
 
 all: build
 
@@ -49,6 +52,9 @@ bench: build
 
 soak: deps
 	@scripts/soak.py --build-dir $(SOAK_BUILD) --jobs $(JOBS)
+
+real-levels:
+	@scripts/real_levels.py --fetch $(REAL_LEVELS_ARGS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
