@@ -2,8 +2,10 @@
 
 #include <GL/glut.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <vector>
 
 #include "viewer/debug_render.h"
 #include "viewer/view_state.h"
@@ -123,28 +125,84 @@ void KeyBindings::Dispatch(const std::map<uint32_t, int32_t>& map, uint32_t key,
     actions[found->second](key, x, y);
 }
 
+namespace {
+
+enum class KeyMap { KEYS, SPECIAL_KEYS };
+
+// One binding: where the key goes, what it does, and the help line that describes it
+// (null when another key's line covers it). helpRank orders the help lines, which are not
+// in binding order; the binding order fixes the action indices.
+struct KeyRow {
+    KeyMap map;
+    uint32_t key;
+    KeyAction action;
+    int helpRank;
+    const char* help;
+};
+
+constexpr int NO_HELP = -1;
+
+// The viewer's keys, in binding order. A new drawing is one row here.
+const KeyRow KEY_TABLE[] = {
+    {KeyMap::KEYS, 'l', NextLeaf, 3, "l : Renders next leaf (light blue)"},
+    {KeyMap::KEYS, 'L', Toggle<&ViewState::showAllLeaves>, 4,
+     "L : Toggles rendering of all leaves (red) (on)"},
+    {KeyMap::KEYS, 'p', NextPortal, 5, "p : Renders next portal (green)"},
+    {KeyMap::KEYS, 'P', Toggle<&ViewState::showAllPortals>, 6,
+     "P : Toggles rendering of all portals (green)"},
+    {KeyMap::KEYS, '1', Toggle<&ViewState::showLeaves>, 0, "1 : Toggles Leaf Rendering"},
+    {KeyMap::KEYS, '2', Toggle<&ViewState::showPortals>, 1, "2 : Toggles Portal Rendering (off)"},
+    {KeyMap::KEYS, '3', Toggle<&ViewState::showPvs>, 2, "3 : Toggles Pvs Rendering (dark blue)"},
+    {KeyMap::KEYS, 'c', ToggleCulling, 9, "c : Toggles back face culling (on) "},
+    {KeyMap::KEYS, 'z', Adjust<&ViewState::zoom, ZOOM_STEP>, 7, "zZ : Zoom in and out"},
+    {KeyMap::KEYS, 'Z', Adjust<&ViewState::zoom, -ZOOM_STEP>, NO_HELP, nullptr},
+    {KeyMap::KEYS, 'a', MoveLeft, 10, "adsw : Moves sphere"},
+    {KeyMap::KEYS, 'd', MoveRight, NO_HELP, nullptr},
+    {KeyMap::KEYS, 's', MoveBack, NO_HELP, nullptr},
+    {KeyMap::KEYS, 'w', MoveForward, NO_HELP, nullptr},
+    {KeyMap::SPECIAL_KEYS, GLUT_KEY_UP, Adjust<&ViewState::pitchDegrees, -ROTATE_STEP_DEGREES>, 8,
+     "Arrow Keys : Rotate view"},
+    {KeyMap::SPECIAL_KEYS, GLUT_KEY_DOWN, Adjust<&ViewState::pitchDegrees, ROTATE_STEP_DEGREES>,
+     NO_HELP, nullptr},
+    {KeyMap::SPECIAL_KEYS, GLUT_KEY_LEFT, Adjust<&ViewState::yawDegrees, ROTATE_STEP_DEGREES>,
+     NO_HELP, nullptr},
+    {KeyMap::SPECIAL_KEYS, GLUT_KEY_RIGHT, Adjust<&ViewState::yawDegrees, -ROTATE_STEP_DEGREES>,
+     NO_HELP, nullptr},
+};
+
+// The lines before the keys' own.
+constexpr const char* HELP_PREAMBLE[] = {
+    "BSP/PVS Compiler : Auto generates portals",
+    "Instructions: Moving the sphere renders a different part of the PVS",
+};
+
+}  // namespace
+
 void RegisterKeys(KeyBindings& bindings) {
-    bindings.RegisterKey('l', NextLeaf);
-    bindings.RegisterKey('L', Toggle<&ViewState::showAllLeaves>);
-    bindings.RegisterKey('p', NextPortal);
-    bindings.RegisterKey('P', Toggle<&ViewState::showAllPortals>);
-    bindings.RegisterKey('1', Toggle<&ViewState::showLeaves>);
-    bindings.RegisterKey('2', Toggle<&ViewState::showPortals>);
-    bindings.RegisterKey('3', Toggle<&ViewState::showPvs>);
-    bindings.RegisterKey('c', ToggleCulling);
-    bindings.RegisterKey('z', Adjust<&ViewState::zoom, ZOOM_STEP>);
-    bindings.RegisterKey('Z', Adjust<&ViewState::zoom, -ZOOM_STEP>);
-    bindings.RegisterKey('a', MoveLeft);
-    bindings.RegisterKey('d', MoveRight);
-    bindings.RegisterKey('s', MoveBack);
-    bindings.RegisterKey('w', MoveForward);
-    bindings.RegisterSpecialKey(GLUT_KEY_UP,
-                                Adjust<&ViewState::pitchDegrees, -ROTATE_STEP_DEGREES>);
-    bindings.RegisterSpecialKey(GLUT_KEY_DOWN,
-                                Adjust<&ViewState::pitchDegrees, ROTATE_STEP_DEGREES>);
-    bindings.RegisterSpecialKey(GLUT_KEY_LEFT, Adjust<&ViewState::yawDegrees, ROTATE_STEP_DEGREES>);
-    bindings.RegisterSpecialKey(GLUT_KEY_RIGHT,
-                                Adjust<&ViewState::yawDegrees, -ROTATE_STEP_DEGREES>);
+    for (const KeyRow& row : KEY_TABLE) {
+        if (row.map == KeyMap::KEYS) {
+            bindings.RegisterKey(static_cast<char>(row.key), row.action);
+        } else {
+            bindings.RegisterSpecialKey(row.key, row.action);
+        }
+    }
+}
+
+void PrintKeyReference(std::ostream& out) {
+    for (const char* line : HELP_PREAMBLE) {
+        out << line << "\n";
+    }
+    std::vector<const KeyRow*> described;
+    for (const KeyRow& row : KEY_TABLE) {
+        if (row.help != nullptr) {
+            described.push_back(&row);
+        }
+    }
+    std::sort(described.begin(), described.end(),
+              [](const KeyRow* a, const KeyRow* b) { return a->helpRank < b->helpRank; });
+    for (const KeyRow* row : described) {
+        out << row->help << "\n";
+    }
 }
 
 void OnKeyboard(unsigned char key, int x, int y) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <vector>
 
 namespace bsppvs {
@@ -39,6 +40,10 @@ private:
 
 // Binds the viewer's keys. The order fixes the action indices 0 to 17.
 void RegisterKeys(KeyBindings& bindings);
+
+// Writes the key reference, one line per described key or group of keys, from the same
+// table that binds them.
+void PrintKeyReference(std::ostream& out);
 
 // Toolkit keyboard callbacks. Escape ends the process with status 1 before any lookup.
 void OnKeyboard(unsigned char key, int x, int y);

@@ -28,22 +28,6 @@ constexpr char PROGRAM_NAME[] = "bspview";
 // Without a level there is nothing to compile or show.
 constexpr int LOAD_FAILED_STATUS = 1;
 
-void PrintKeyReference(std::ostream& out) {
-    out << "BSP/PVS Compiler : Auto generates portals\n"
-        << "Instructions: Moving the sphere renders a different part of the PVS\n"
-        << "1 : Toggles Leaf Rendering\n"
-        << "2 : Toggles Portal Rendering (off)\n"
-        << "3 : Toggles Pvs Rendering (dark blue)\n"
-        << "l : Renders next leaf (light blue)\n"
-        << "L : Toggles rendering of all leaves (red) (on)\n"
-        << "p : Renders next portal (green)\n"
-        << "P : Toggles rendering of all portals (green)\n"
-        << "zZ : Zoom in and out\n"
-        << "Arrow Keys : Rotate view\n"
-        << "c : Toggles back face culling (on) \n"
-        << "adsw : Moves sphere\n";
-}
-
 // Flushed, so that each count shows as soon as its stage is done (and with it the key
 // reference written before).
 void PrintCount(const char* label, size_t count) {
