@@ -41,6 +41,9 @@ TEST(ImportTest, WeldsCoincidentCorners) {
     const Vector3 nearP6z{0, 0, 1e-6f};
     const Vector3 nearP4{1e-4f, 0, 0};  // 1e-8 squared: a different corner
     const Vector3 nearP4y{0, 1e-4f, 0};
+    // Just either side of the weld distance: 9e-6 squared is 8.1e-11, 2e-5 squared 4e-10.
+    const Vector3 justInside{9e-6f, 0, 0};
+    const Vector3 justOutside{2e-5f, 0, 0};
     const WeldCase cases[] = {
         {"distinct corners", {P, Q, R, S}, {{P, Q, R, S}}},
         {"last two coincide", {P, Q, R, R}, {{P, Q, R}}},
@@ -51,6 +54,8 @@ TEST(ImportTest, WeldsCoincidentCorners) {
         {"within 1e-6 along z", {P, Q, R, nearP6z}, {{Q, R, nearP6z}}},
         {"1e-4 apart along x", {P, nearP4, R, S}, {{P, nearP4, R, S}}},
         {"1e-4 apart along y", {nearP4y, P, Q, R}, {{nearP4y, P, Q, R}}},
+        {"9e-6 apart: welded", {P, justInside, Q, R}, {{justInside, Q, R}}},
+        {"2e-5 apart: two corners", {P, justOutside, R, S}, {{P, justOutside, R, S}}},
         {"two distinct positions", {P, Q, P, Q}, {}},
         {"two distinct, three alike", {P, Q, Q, Q}, {}},
         {"one position", {R, R, R, R}, {}},
@@ -70,6 +75,21 @@ TEST(ImportTest, FlatQuadBecomesOnePolygon) {
     EXPECT_EQ(poly.triangleIndices, (std::vector<int32_t>{0, 1, 2, 0, 2, 3}));
     EXPECT_EQ(poly.usedAsSplitter, 0);
     EXPECT_EQ(poly.planeValid, 0);
+}
+
+// Whether a quad is flat is judged by its normals' squared component differences against
+// the flatness tolerance (1e-10): lifting one corner of a 10 x 10 square by 1.5e-4 makes
+// them 5.6e-11, and it stays whole; by 3e-4 they are 2.25e-10, and it is cut.
+TEST(ImportTest, NearlyFlatQuadIsJudgedByTheFlatnessTolerance) {
+    const Vector3 slightlyLifted{0, 10, 1.5e-4f};
+    const Vector3 lifted{0, 10, 3e-4f};
+    const WeldCase cases[] = {
+        {"within the tolerance", {P, Q, R, slightlyLifted}, {{P, Q, R, slightlyLifted}}},
+        {"beyond it", {P, Q, R, lifted}, {{P, Q, lifted}, {Q, R, lifted}}},
+    };
+    for (const WeldCase& c : cases) {
+        EXPECT_EQ(ImportedRings({c.corners}), c.expected) << c.what;
+    }
 }
 
 // A flat quad that is not convex is cut into two triangles along the diagonal through its
