@@ -2,10 +2,19 @@
 
 // Every tolerance of the compiler, named for what it measures.
 //
-// Ordering that must hold: POINT_EPSILON (point on a plane) is ten times smaller than
-// POLY_CLASSIFY_EPSILON (polygon against a plane). A polygon only counts as spanning when
-// some corner lies beyond the coarse tolerance on each side, so a split at the fine
-// tolerance always yields two non-empty pieces.
+// Orderings that must hold, and why:
+// - EPSILON (a point on a plane) < POLY_CLASSIFY_EPSILON (a polygon's corner on a plane):
+//   a polygon only counts as spanning when some corner lies beyond the coarse tolerance on
+//   each side, so the portal stage's split at the fine tolerance always yields two pieces.
+// - EPSILON < PROBE_CLOSEST_OFFSET < PROBE_OFFSET: a probe must stand clearly off the plane
+//   for point location to put it on one side.
+// - EPSILON < TOUCH_DISTANCE: the sight-line checks count a segment as blocked farther from
+//   a wall than the compiler's clips can cut into it, so grazing lines are never held
+//   against the sets.
+// - WELD_DISTANCE_SQ is far below EPSILON squared: welding only merges corners that no
+//   plane test could tell apart anyway.
+// - MAX_COORDINATE keeps float spacing (about 1 at 1e7) from swamping the absolute
+//   tolerances entirely; near it they are already coarse.
 
 namespace bsppvs {
 
@@ -30,7 +39,9 @@ inline constexpr float WELD_DISTANCE_SQ = 1e-10f;
 // face counts as flat: the normal of all its corners against that of its first three.
 inline constexpr float FLAT_NORMAL_DIFFERENCE_SQ = 1e-10f;
 
-// Squared length below which a separating plane's normal is too short to trust.
+// Squared length of a separating plane's normal, after normalising it, below which the
+// plane is not used: a cross product that is tiny but not zero can normalise to a vector
+// far from unit length, or to nothing at all.
 inline constexpr float SEPARATOR_MIN_LENGTH_SQ = 0.01f;
 
 // Coordinates beyond this magnitude are refused: the compiler's tolerances are absolute
@@ -59,5 +70,10 @@ inline constexpr float REFLEX_SINE = 1e-5f;
 // that grazes a corner of solid space also passes within TOUCH_DISTANCE of a polygon.
 inline constexpr double TOUCH_DISTANCE = 0.01;
 inline constexpr double SOLID_SLACK = TOUCH_DISTANCE;
+
+static_assert(EPSILON < POLY_CLASSIFY_EPSILON);
+static_assert(EPSILON < PROBE_CLOSEST_OFFSET && PROBE_CLOSEST_OFFSET < PROBE_OFFSET);
+static_assert(EPSILON < TOUCH_DISTANCE);
+static_assert(WELD_DISTANCE_SQ < EPSILON * EPSILON);
 
 }  // namespace bsppvs
