@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "compile/bsp_compiler.h"
+#include "compile/shape_check.h"
 #include "core/deep_stack.h"
 #include "bsp/model_check.h"
 #include "model/model_reader.h"
@@ -49,119 +50,11 @@ constexpr size_t MAX_NODES = 2048;
 constexpr size_t MAX_LEAVES = 128;
 constexpr size_t MAX_PORTALS = 256;
 
-void Require(bool holds, const char* what, size_t index = SIZE_MAX) {
-    if (holds) {
-        return;
-    }
-    if (index == SIZE_MAX) {
-        std::fprintf(stderr, "pipeline invariant broken: %s\n", what);
-    } else {
-        std::fprintf(stderr, "pipeline invariant broken: %s (at %zu)\n", what, index);
-    }
-    std::abort();
-}
-
-bool InRange(int32_t index, size_t count) {
-    return index >= 0 && static_cast<size_t>(index) < count;
-}
-
-// The tree consumed the imported list, its children follow their parents, and the leaves'
-// polygon ranges tile polys in leaf order.
-void CheckTree(const BspCompiler& c) {
-    Require(c.buildPolys.empty(), "the tree left imported polygons unconsumed");
-    const size_t leafCount = c.leaves.size();
-    const size_t nodeCount = c.nodes.size();
-    for (size_t k = 0; k < nodeCount; ++k) {
-        const BspNode& node = c.nodes[k];
-        Require(IsFinite(node.plane) && IsFinite(node.bounds), "node plane or box not finite", k);
-        if (node.frontIsLeaf != 0) {
-            Require(InRange(node.front, leafCount), "node front leaf out of range", k);
-        } else {
-            Require(InRange(node.front, nodeCount) && static_cast<size_t>(node.front) > k,
-                    "node front child not after its parent", k);
-        }
-        Require(node.back == -1 ||
-                    (InRange(node.back, nodeCount) && static_cast<size_t>(node.back) > k),
-                "node back child not after its parent", k);
-    }
-    int32_t next = 0;
-    for (size_t i = 0; i < leafCount; ++i) {
-        const BspLeaf& leaf = c.leaves[i];
-        Require(leaf.firstPoly == next && leaf.endPoly >= leaf.firstPoly,
-                "leaf polygon range does not follow the previous one", i);
-        next = leaf.endPoly;
-        Require(IsFinite(leaf.bounds), "leaf box not finite", i);
-        const int32_t located = c.LocateLeaf(leaf.bounds.center, 0);
-        Require(located == -1 || InRange(located, leafCount),
-                "point location answered neither a leaf nor solid space", i);
-    }
-    Require(static_cast<size_t>(next) == c.polys.size(), "leaf ranges do not cover polys");
-    for (size_t p = 0; p < c.polys.size(); ++p) {
-        Require(c.polys[p].points.size() >= 3, "leaf polygon with fewer than three corners", p);
-        Require(IsFinite(c.polys[p]), "leaf polygon not finite", p);
-    }
-}
-
-// Every stored portal joins two different, existing leaves, no pair twice.
-void CheckPortals(const BspCompiler& c) {
-    const size_t leafCount = c.leaves.size();
-    std::unordered_set<uint64_t> pairs;
-    for (size_t k = 0; k < c.portals.size(); ++k) {
-        const Portal& portal = c.portals[k];
-        Require(portal.leafIndices.size() == 2, "portal without exactly two leaves", k);
-        const int32_t a = portal.leafIndices[0];
-        const int32_t b = portal.leafIndices[1];
-        Require(InRange(a, leafCount) && InRange(b, leafCount), "portal leaf out of range", k);
-        Require(a != b, "portal joins a leaf to itself", k);
-        const auto lo = static_cast<uint64_t>(std::min(a, b));
-        const auto hi = static_cast<uint64_t>(std::max(a, b));
-        Require(pairs.insert(lo << 32 | hi).second, "two portals join the same leaves", k);
-        Require(IsFinite(portal), "portal not finite", k);
-    }
-}
-
-// Gates 2k and 2k+1 look both ways through portal k (or lead nowhere), every leaf's set has
-// one 0-or-1 byte per leaf, holds each leaf a gate of it leads into, and nothing is seen
-// through a gate that its flood did not reach.
-void CheckVisibility(const BspCompiler& c) {
-    const size_t leafCount = c.leaves.size();
-    Require(c.gates.size() == 2 * c.portals.size(), "not two gates per portal");
-    for (size_t g = 0; g < c.gates.size(); ++g) {
-        const Gate& gate = c.gates[g];
-        const Portal& portal = c.portals[g / 2];
-        const Gate& twin = c.gates[g ^ 1];
-        if (gate.targetLeaf == -1) {
-            Require(gate.sourceLeaf == -1, "gate from a leaf leads nowhere", g);
-        } else {
-            const int32_t a = portal.leafIndices[0];
-            const int32_t b = portal.leafIndices[1];
-            Require((gate.sourceLeaf == a && gate.targetLeaf == b) ||
-                        (gate.sourceLeaf == b && gate.targetLeaf == a),
-                    "gate does not join its portal's leaves", g);
-            Require(twin.sourceLeaf == gate.targetLeaf && twin.targetLeaf == gate.sourceLeaf,
-                    "gate and its twin do not look opposite ways", g);
-        }
-        Require(gate.mightSee.size() == leafCount && gate.sees.size() == leafCount,
-                "gate sets not one byte per leaf", g);
-        for (size_t j = 0; j < leafCount; ++j) {
-            Require(gate.mightSee[j] <= 1, "gate flood byte neither 0 nor 1", g);
-            Require(gate.sees[j] <= gate.mightSee[j], "gate sees a leaf its flood did not reach",
-                    g);
-        }
-        Require(IsFinite(gate.polygon), "gate polygon not finite", g);
-    }
-    for (size_t i = 0; i < leafCount; ++i) {
-        const BspLeaf& leaf = c.leaves[i];
-        Require(leaf.pvs.size() == leafCount, "leaf set not one byte per leaf", i);
-        for (const uint8_t byte : leaf.pvs) {
-            Require(byte <= 1, "leaf set byte neither 0 nor 1", i);
-        }
-        for (const int32_t g : leaf.gateIndices) {
-            Require(InRange(g, c.gates.size()) && c.gates[g].sourceLeaf == static_cast<int32_t>(i),
-                    "leaf lists a gate that does not start in it", i);
-            Require(leaf.pvs[c.gates[g].targetLeaf] == 1,
-                    "leaf does not see the leaf beyond one of its gates", i);
-        }
+// A broken invariant is a finding: say which and stop.
+void Require(const std::optional<std::string>& problem) {
+    if (problem) {
+        std::fprintf(stderr, "pipeline invariant broken: %s\n", problem->c_str());
+        std::abort();
     }
 }
 
@@ -171,17 +64,17 @@ void Compile(const PlyModel& model) {
     BspCompiler compiler;
     compiler.ImportPolys(model);
     compiler.BuildTree();
-    CheckTree(compiler);
+    Require(CheckTreeShape(compiler));
     if (compiler.nodes.size() > MAX_NODES) {
         return;
     }
     compiler.BuildPortals();
-    CheckPortals(compiler);
+    Require(CheckPortalShape(compiler));
     if (compiler.leaves.size() > MAX_LEAVES || compiler.portals.size() > MAX_PORTALS) {
         return;
     }
     compiler.ComputePvs();
-    CheckVisibility(compiler);
+    Require(CheckVisibilityShape(compiler));
 }
 
 }  // namespace
@@ -193,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (const std::optional<std::string> problem = CheckModelGeometry(*model)) {
-        Require(!problem->empty() && problem->find('\n') == std::string::npos,
-                "geometry check refused without a one-line reason");
+        if (problem->empty() || problem->find('\n') != std::string::npos) {
+            Require("geometry check refused without a one-line reason");
+        }
         return 0;
     }
     // Portal clipping recurses as deep as the tree and the visibility pass as long as its
