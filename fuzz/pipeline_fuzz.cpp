@@ -20,10 +20,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bsp/model_check.h"
 #include "compile/bsp_compiler.h"
 #include "compile/shape_check.h"
 #include "core/deep_stack.h"
-#include "bsp/model_check.h"
 #include "model/model_reader.h"
 #include "model/ply_model.h"
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "geometry/bounds.h"
 #include "bsp/leaf_bytes.h"
+#include "geometry/bounds.h"
 
 namespace bsppvs {
 

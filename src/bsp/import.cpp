@@ -1,11 +1,13 @@
+#include "bsp/import.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <span>
+#include <vector>
 
-#include "bsp/import.h"
-
-#include "level/level_mesh.h"
 #include "geometry/tolerances.h"
+#include "level/level_mesh.h"
 #include "model/ply_model.h"
 
 namespace bsppvs {
@@ -18,33 +20,6 @@ float Squared(float v) {
 
 bool HasArea(const Winding& ring) {
     return ComputeNormal(ring) != ORIGIN;
-}
-
-// Of a group of coincident corners the last one survives, in its place: (A, B, A, C)
-// welds to (B, A, C). Returns false when a corner names no position; such a face is
-// skipped (the model reader already rejects these files).
-bool WeldCorners(const PlyModel& model, const PlyFace& face, Winding& welded) {
-    std::array<Vector3, 4> corner;
-    for (int i = 0; i < 4; ++i) {
-        const int32_t index = face.positionIndex[i];
-        if (index < 0 || static_cast<size_t>(index) >= model.positions.size()) {
-            return false;
-        }
-        corner[i] = model.positions[index];
-    }
-    for (int i = 0; i < 4; ++i) {
-        bool dropped = false;
-        for (int j = i + 1; j < 4 && i < 3; ++j) {
-            if (SameWithinWeldDistance(corner[i], corner[j])) {
-                dropped = true;
-                break;
-            }
-        }
-        if (!dropped) {
-            welded.push_back(corner[i]);
-        }
-    }
-    return true;
 }
 
 bool IsFlat(const Winding& all, const Winding& firstThree) {
@@ -75,7 +50,8 @@ std::array<Winding, 2> CutQuad(const Winding& c, bool alongC0C2) {
 }
 
 // Appends the triangles that have area.
-void AppendTriangles(BuildPolyList& list, std::array<Winding, 2>&& triangles) {
+template <size_t N>
+void AppendTriangles(BuildPolyList& list, std::array<Winding, N>&& triangles) {
     for (Winding& triangle : triangles) {
         if (HasArea(triangle)) {
             AppendPoly(list, std::move(triangle));
@@ -97,10 +73,11 @@ void AppendCutQuad(BuildPolyList& list, const Winding& c) {
     AppendTriangles(list, CutQuad(c, alongC0C2));
 }
 
-// Whether the quad turns against its facing at corner i.
+// Whether the ring turns against its facing at corner i.
 bool IsReflex(const Winding& c, size_t i, Vector3 normal) {
-    const Vector3 in = Subtract(c[i], c[(i + 3) % 4]);
-    const Vector3 out = Subtract(c[(i + 1) % 4], c[i]);
+    const size_t n = c.size();
+    const Vector3 in = Subtract(c[i], c[(i + n - 1) % n]);
+    const Vector3 out = Subtract(c[(i + 1) % n], c[i]);
     const float lengths = std::sqrt(Dot(in, in) * Dot(out, out));
     return Dot(Cross(in, out), normal) < -REFLEX_SINE * lengths;
 }
@@ -123,33 +100,156 @@ void AppendConcaveQuad(BuildPolyList& list, const Winding& c, const std::array<b
     AppendTriangles(list, CutQuad(c, alongC0C2));
 }
 
+// A ring of more than four corners is flat when its normal agrees with the normal of every
+// triangle of its fan that has area, by the rule a quad's first three corners are held to.
+bool IsFlatRing(const Winding& c) {
+    const Vector3 whole = ComputeNormal(c);
+    if (whole == ORIGIN) {
+        return false;
+    }
+    for (size_t i = 2; i < c.size(); ++i) {
+        const Winding triangle = {c[0], c[i - 1], c[i]};
+        const Vector3 part = ComputeNormal(triangle);
+        if (part == ORIGIN) {
+            continue;
+        }
+        if (!(Squared(whole.x - part.x) < FLAT_NORMAL_DIFFERENCE_SQ &&
+              Squared(whole.y - part.y) < FLAT_NORMAL_DIFFERENCE_SQ &&
+              Squared(whole.z - part.z) < FLAT_NORMAL_DIFFERENCE_SQ)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsConvexRing(const Winding& c) {
+    const Vector3 normal = ComputeNormal(c);
+    for (size_t i = 0; i < c.size(); ++i) {
+        if (IsReflex(c, i, normal)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Twice the signed area of the triangle (a, b, c) seen along normal.
+float TurnAlong(Vector3 a, Vector3 b, Vector3 c, Vector3 normal) {
+    return Dot(Cross(Subtract(b, a), Subtract(c, b)), normal);
+}
+
+bool InsideTriangle(Vector3 p, Vector3 a, Vector3 b, Vector3 c, Vector3 normal) {
+    return TurnAlong(a, b, p, normal) >= 0.0f && TurnAlong(b, c, p, normal) >= 0.0f &&
+           TurnAlong(c, a, p, normal) >= 0.0f;
+}
+
+// Cuts a ring that is not flat or not convex into triangles by clipping ears: a corner
+// whose triangle with its neighbours turns with the ring's facing and holds no other
+// corner. Quadratic in the corner count, which real faces keep small. Corners left when no
+// ear remains (a ring that crosses itself) are given up; the triangles without area are
+// dropped.
+void AppendEarClipped(BuildPolyList& list, const Winding& ring) {
+    const Vector3 normal = ComputeNormal(ring);
+    std::vector<size_t> left(ring.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = i;
+    }
+    while (left.size() > 3) {
+        bool clipped = false;
+        for (size_t k = 0; k < left.size() && !clipped; ++k) {
+            const size_t a = left[(k + left.size() - 1) % left.size()];
+            const size_t b = left[k];
+            const size_t c = left[(k + 1) % left.size()];
+            if (TurnAlong(ring[a], ring[b], ring[c], normal) <= 0.0f) {
+                continue;
+            }
+            bool holdsAnother = false;
+            for (const size_t other : left) {
+                holdsAnother = holdsAnother ||
+                               (other != a && other != b && other != c &&
+                                InsideTriangle(ring[other], ring[a], ring[b], ring[c], normal));
+            }
+            if (holdsAnother) {
+                continue;
+            }
+            AppendTriangles(list, std::array<Winding, 1>{Winding{ring[a], ring[b], ring[c]}});
+            left.erase(left.begin() + static_cast<std::ptrdiff_t>(k));
+            clipped = true;
+        }
+        if (!clipped) {
+            return;
+        }
+    }
+    AppendTriangles(list,
+                    std::array<Winding, 1>{Winding{ring[left[0]], ring[left[1]], ring[left[2]]}});
+}
+
+// One welded ring of corners: dropped without three corners or without area, kept whole
+// when flat and convex, else cut into triangles.
+void ImportRing(Winding&& welded, BuildPolyList& buildPolys) {
+    if (welded.size() < 3) {
+        return;
+    }
+    if (welded.size() == 3) {
+        // Three collinear corners have no area: the face is dropped.
+        if (HasArea(welded)) {
+            AppendPoly(buildPolys, std::move(welded));
+        }
+        return;
+    }
+    if (welded.size() > 4) {
+        if (IsFlatRing(welded) && IsConvexRing(welded)) {
+            AppendPoly(buildPolys, std::move(welded));
+        } else {
+            AppendEarClipped(buildPolys, welded);
+        }
+        return;
+    }
+    const Winding firstThree(welded.begin(), welded.begin() + 3);
+    if (IsFlat(welded, firstThree)) {
+        const std::array<bool, 4> reflex = ReflexCorners(welded);
+        if (std::find(reflex.begin(), reflex.end(), true) == reflex.end()) {
+            AppendPoly(buildPolys, std::move(welded));
+        } else {
+            AppendConcaveQuad(buildPolys, welded, reflex);
+        }
+    } else {
+        AppendCutQuad(buildPolys, welded);
+    }
+}
+
+// The corners' positions after welding; empty when a corner names no position (the
+// readers refuse such files, so this only guards).
+Winding WeldedCorners(const std::vector<Vector3>& positions, std::vector<int32_t>& ring) {
+    for (const int32_t index : ring) {
+        if (index < 0 || static_cast<size_t>(index) >= positions.size()) {
+            return {};
+        }
+    }
+    WeldRing(positions, ring);
+    Winding corners;
+    corners.reserve(ring.size());
+    for (const int32_t index : ring) {
+        corners.push_back(positions[index]);
+    }
+    return corners;
+}
+
 }  // namespace
 
+void ImportPolys(const LevelMesh& mesh, BuildPolyList& buildPolys) {
+    std::vector<int32_t> ring;
+    for (const LevelPolygon& polygon : mesh.polygons) {
+        const std::span<const int32_t> corners = mesh.Ring(polygon);
+        ring.assign(corners.begin(), corners.end());
+        ImportRing(WeldedCorners(mesh.positions, ring), buildPolys);
+    }
+}
+
 void ImportPolys(const PlyModel& model, BuildPolyList& buildPolys) {
+    std::vector<int32_t> ring;
     for (const PlyFace& face : model.faces) {
-        Winding welded;
-        welded.reserve(4);
-        if (!WeldCorners(model, face, welded) || welded.size() < 3) {
-            continue;
-        }
-        if (welded.size() == 3) {
-            // Three collinear corners have no area: the face is dropped.
-            if (HasArea(welded)) {
-                AppendPoly(buildPolys, std::move(welded));
-            }
-            continue;
-        }
-        const Winding firstThree(welded.begin(), welded.begin() + 3);
-        if (IsFlat(welded, firstThree)) {
-            const std::array<bool, 4> reflex = ReflexCorners(welded);
-            if (std::find(reflex.begin(), reflex.end(), true) == reflex.end()) {
-                AppendPoly(buildPolys, std::move(welded));
-            } else {
-                AppendConcaveQuad(buildPolys, welded, reflex);
-            }
-        } else {
-            AppendCutQuad(buildPolys, welded);
-        }
+        ring.assign(face.positionIndex.begin(), face.positionIndex.end());
+        ImportRing(WeldedCorners(model.positions, ring), buildPolys);
     }
 }
 

@@ -10,8 +10,11 @@
 namespace bsppvs {
 
 class PlyModel;
+struct LevelMesh;
 
-// Appends the model's faces to list, in file order.
+// Appends the level's polygons to list, in order.
+void ImportPolys(const LevelMesh& mesh, BuildPolyList& list);
+// The same for a native model's four-cornered faces, in file order.
 void ImportPolys(const PlyModel& model, BuildPolyList& list);
 
 }  // namespace bsppvs

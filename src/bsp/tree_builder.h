@@ -18,7 +18,8 @@
 namespace bsppvs {
 
 // Finds the counts of every candidate of a list, in list order (see CountCandidateSides).
-using CandidateCounter = std::function<std::vector<SideCounts>(BuildPolyList& list, int32_t threads)>;
+using CandidateCounter =
+    std::function<std::vector<SideCounts>(BuildPolyList& list, int32_t threads)>;
 
 class TreeBuilder {
 public:

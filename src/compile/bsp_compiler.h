@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bsp/build_poly.h"
 #include "bsp/bsp_tree.h"
+#include "bsp/build_poly.h"
 #include "core/progress.h"
 #include "core/zeroed_block.h"
 #include "portals/portal.h"

@@ -72,7 +72,9 @@ public:
         return piece;
     }
 
-    size_t Capacity() const { return capacity_; }
+    size_t Capacity() const {
+        return capacity_;
+    }
 
 private:
     void Release() {

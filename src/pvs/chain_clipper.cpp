@@ -41,7 +41,7 @@ VisState& ChainClipper::Level(size_t depth) {
 }
 
 bool ChainClipper::Narrow(const VisState& st, const Gate& candidate, const Gate& source,
-                   VisState& nw) {
+                          VisState& nw) {
     const bool done = candidate.progress == GATE_DONE;
     const LeafBytes& limit = done ? candidate.sees : candidate.mightSee;
     const LeafRange& limitRange = done ? candidate.seesRange : candidate.mightSeeRange;
@@ -78,8 +78,7 @@ bool ChainClipper::ClipBySeparators(VisState& st, VisState& nw) {
         {&nw.targetPoly, &st.targetPoly, &nw.sourcePoly, 0},
     };
     for (int32_t s = 0; s < 4 && s < clipSteps_; ++s) {
-        if (ClipBySeparatingPlanes(*steps[s].a, *steps[s].b, *steps[s].c, steps[s].keepBack) ==
-            0) {
+        if (ClipBySeparatingPlanes(*steps[s].a, *steps[s].b, *steps[s].c, steps[s].keepBack) == 0) {
             return false;
         }
     }

@@ -35,8 +35,7 @@ private:
     // Narrows the chain's set by what the candidate gate can show; true when that leaves a
     // leaf the source has not yet been found to see. Only the leaves in both sets' ranges
     // can stay, so only they are looked at.
-    static bool Narrow(const VisState& st, const Gate& candidate, const Gate& source,
-                           VisState& nw);
+    static bool Narrow(const VisState& st, const Gate& candidate, const Gate& source, VisState& nw);
 
     // Steps 1 and 2 narrow the candidate to what the chain lets through; steps 3 and 4
     // narrow the source to what can still see through the candidate.

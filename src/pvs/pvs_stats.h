@@ -9,10 +9,10 @@ namespace bsppvs {
 
 // What the compiled sets hold, and what the pass kept them in.
 struct PvsStats {
-    double average = 0.0;   // leaves per set, over all leaves
-    int64_t largest = 0;    // leaves in the largest set
-    double setBytes = 0.0;  // all leaves' sets
-    double gateBytes = 0.0; // all gates' sets
+    double average = 0.0;    // leaves per set, over all leaves
+    int64_t largest = 0;     // leaves in the largest set
+    double setBytes = 0.0;   // all leaves' sets
+    double gateBytes = 0.0;  // all gates' sets
 };
 
 PvsStats ComputePvsStats(const BspTree& tree, size_t portalCount);

@@ -7,14 +7,14 @@
 namespace bsppvs {
 
 void SeeWhatTheFloodReached(std::vector<Gate>& gates, const ProgressFn& progress) {
-        for (Gate& gate : gates) {
-            gate.sees.CopyFrom(gate.mightSee);
-            gate.seesRange = gate.mightSeeRange;
-            gate.progress = GATE_DONE;
-        }
-        if (progress) {
-            progress(static_cast<int64_t>(gates.size()), static_cast<int64_t>(gates.size()));
-        }
+    for (Gate& gate : gates) {
+        gate.sees.CopyFrom(gate.mightSee);
+        gate.seesRange = gate.mightSeeRange;
+        gate.progress = GATE_DONE;
+    }
+    if (progress) {
+        progress(static_cast<int64_t>(gates.size()), static_cast<int64_t>(gates.size()));
+    }
 }
 
 void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, int32_t clipSteps,

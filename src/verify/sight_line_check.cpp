@@ -44,8 +44,8 @@ void CountConfirmed(const BspTree& tree, const std::unordered_set<uint64_t>& joi
 
 }  // namespace
 
-VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls,
-                       int64_t pairCount, uint64_t seed) {
+VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls, int64_t pairCount,
+                       uint64_t seed) {
     VerifyResult result;
     WallIndex index(walls);
     PointSampler sampler(tree, index, seed);

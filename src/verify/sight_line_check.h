@@ -51,7 +51,7 @@ struct VerifyResult {
 // between zero and where that direction first touches a polygon (or leaves the level's
 // box), so nearly all of these pairs are clear and they probe what the first point sees.
 // A point needing more than a fixed number of draws ends the run early.
-VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls,
-                       int64_t pairCount, uint64_t seed);
+VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls, int64_t pairCount,
+                       uint64_t seed);
 
 }  // namespace bsppvs

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "bsp/model_check.h"
 #include "compile/bsp_compiler.h"
 #include "core/deep_stack.h"
-#include "bsp/model_check.h"
 #include "model/model_reader.h"
 #include "viewer/debug_render.h"
 #include "viewer/key_bindings.h"

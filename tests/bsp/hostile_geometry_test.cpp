@@ -19,10 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include "bsp/model_check.h"
 #include "compile/bsp_compiler.h"
 #include "compile/shape_check.h"
 #include "core/deep_stack.h"
-#include "bsp/model_check.h"
 #include "model/ply_model.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -95,8 +95,8 @@ TEST(MakeNodePortalTest, SquareOnNodePlane) {
 
 TEST(MakeNodePortalTest, ExactSquare) {
     BspCompiler compiler;
-    Portal square =
-        Builder(compiler).MakeNodePortal(MakeNode(Plane(0, 0, 1, 5), {{1, 2, 3}, {3, 4, 0}}, 0, 1, -1));
+    Portal square = Builder(compiler).MakeNodePortal(
+        MakeNode(Plane(0, 0, 1, 5), {{1, 2, 3}, {3, 4, 0}}, 0, 1, -1));
     EXPECT_EQ(square.points, (Winding{{6, 7, 5}, {-4, 7, 5}, {-4, -3, 5}, {6, -3, 5}}));
     EXPECT_EQ(square.GetPlane(), Plane(0, 0, 1, 5));
 }
@@ -162,8 +162,8 @@ TEST(ClipPortalTest, SpanningSquareIsCutFrontPieceFirst) {
     BspCompiler compiler;
     compiler.nodes = {MakeNode(Plane(1, 0, 0, 0), UNIT_BOX, 0, 1, 1),
                       MakeNode(Plane(0, 0, 1, -10), UNIT_BOX, 1, 1, -1)};
-    Portal square =
-        Builder(compiler).MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
+    Portal square = Builder(compiler).MakeNodePortal(
+        MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
     square.leafIndices = {7};
     std::list<Portal> pieces;
     Builder(compiler).ClipPortal(square, pieces, 0);
@@ -184,8 +184,8 @@ TEST(ClipPortalTest, SpanningSquareIsCutFrontPieceFirst) {
     // With solid space behind node 0, the back piece is lost.
     compiler.nodes[0].back = -1;
     pieces.clear();
-    Portal again =
-        Builder(compiler).MakeNodePortal(MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
+    Portal again = Builder(compiler).MakeNodePortal(
+        MakeNode(Plane(0, 0, 1, 0), {{0, 0, 0}, {3, 4, 0}}, 0, 1, -1));
     Builder(compiler).ClipPortal(again, pieces, 0);
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0}));

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
+#include "../support/reference_compile.h"
 #include "compile/bsp_compiler.h"
 #include "compile/compile_json.h"
-#include "../support/reference_compile.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 

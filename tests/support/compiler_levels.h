@@ -16,10 +16,10 @@
 #include <gtest/gtest.h>
 
 #include "compile/bsp_compiler.h"
-#include "reference_compile.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 #include "model/ply_model.h"
+#include "reference_compile.h"
 
 namespace bsppvs::levels {
 

@@ -20,10 +20,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/random.h"
 #include "maze/maze.h"
 #include "maze/maze_describe.h"
 #include "maze/maze_model.h"
-#include "core/random.h"
 #include "model/model_reader.h"
 #include "model/model_writer.h"
 

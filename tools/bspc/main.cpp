@@ -165,8 +165,9 @@ void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
     }
     const PvsStats stats = ComputePvsStats(compiler, compiler.portals.size());
     char line[128];
-    std::snprintf(line, sizeof line, "pvs average %.2f largest %lld\npvs bytes %.0f gate bytes %.0f",
-                  stats.average, (long long)stats.largest, stats.setBytes, stats.gateBytes);
+    std::snprintf(line, sizeof line,
+                  "pvs average %.2f largest %lld\npvs bytes %.0f gate bytes %.0f", stats.average,
+                  (long long)stats.largest, stats.setBytes, stats.gateBytes);
     Report(options) << line << std::endl;
 }
 
