@@ -7,15 +7,28 @@
 
 namespace bsppvs {
 
+void BspCompiler::Compile(const LevelMesh& level, const ProgressFn& progress) {
+    // The level's polygons become flat convex polygons; nothing reads the level afterwards.
+    ImportPolys(level);
+    RunStagesAfterImport(progress);
+}
+
 void BspCompiler::Compile(const PlyModel& model, const ProgressFn& progress) {
-    // The level's faces become flat convex polygons; nothing reads the model afterwards.
     ImportPolys(model);
+    RunStagesAfterImport(progress);
+}
+
+void BspCompiler::RunStagesAfterImport(const ProgressFn& progress) {
     // Consumes the imported polygons.
     BuildTree();
     // Portals are cut from the finished tree's node planes.
     BuildPortals();
     // Visibility flows through the portals, so it needs all of them.
     ComputePvs(progress);
+}
+
+void BspCompiler::ImportPolys(const LevelMesh& level) {
+    bsppvs::ImportPolys(level, buildPolys);
 }
 
 void BspCompiler::ImportPolys(const PlyModel& model) {

@@ -18,6 +18,7 @@
 namespace bsppvs {
 
 class PlyModel;
+struct LevelMesh;
 
 // polys, leaves and nodes, and LocateLeaf, come from the tree.
 class BspCompiler : public BspTree {
@@ -44,9 +45,11 @@ public:
     bool floodOnly = false;
 
     // The whole pipeline, stage after stage.
+    void Compile(const LevelMesh& level, const ProgressFn& progress = {});
     void Compile(const PlyModel& model, const ProgressFn& progress = {});
 
-    // Appends the model's faces to buildPolys as welded, flat polygons.
+    // Appends the level's polygons to buildPolys as welded, flat convex polygons.
+    void ImportPolys(const LevelMesh& level);
     void ImportPolys(const PlyModel& model);
     // Turns buildPolys into nodes, leaves and polys. Always true.
     bool BuildTree();
@@ -58,6 +61,9 @@ public:
     void FloodMightSee();
     void CalcVisibility(const ProgressFn& progress = {});
     void CompilePvsArray();
+
+private:
+    void RunStagesAfterImport(const ProgressFn& progress);
 };
 
 }  // namespace bsppvs
