@@ -51,18 +51,18 @@ void BspCompiler::ComputePvs(const ProgressFn& progress) {
 }
 
 void BspCompiler::BuildGates() {
-    bsppvs::BuildGates(*this, portals, gates, gateBytes);
+    bsppvs::BuildGates(*this, portals, gates, gateSets);
 }
 
 void BspCompiler::FloodMightSee() {
-    bsppvs::FloodMightSee(*this, gates, threads);
+    bsppvs::FloodMightSee(*this, gates, gateSets, threads);
 }
 
 void BspCompiler::CalcVisibility(const ProgressFn& progress) {
     if (floodOnly) {
         SeeWhatTheFloodReached(gates, progress);
     } else {
-        bsppvs::CalcVisibility(*this, gates, clipSteps, progress);
+        bsppvs::CalcVisibility(*this, gates, gateSets, clipSteps, progress);
     }
 }
 

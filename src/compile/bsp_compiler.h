@@ -11,6 +11,7 @@
 #include "bsp/bsp_tree.h"
 #include "bsp/build_poly.h"
 #include "core/progress.h"
+#include "core/zeroed_arena.h"
 #include "core/zeroed_block.h"
 #include "portals/portal.h"
 #include "pvs/gate.h"
@@ -29,8 +30,9 @@ public:
     std::vector<Portal> portals;
     // Gates 2k and 2k+1 are the two directions of portal k.
     std::vector<Gate> gates;
-    // The storage of the gates' and the leaves' byte arrays, one block each.
-    ZeroedBlock gateBytes;
+    // The storage of the gates' sets, packed one after another as the stages make them.
+    ZeroedArena gateSets;
+    // The storage of the leaves' byte arrays, one block.
     ZeroedBlock pvsBytes;
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;

@@ -84,13 +84,14 @@ std::optional<std::string> CheckGate(const BspCompiler& c, size_t g) {
             return Broken("gate and its twin do not look opposite ways", g);
         }
     }
-    if (gate.mightSee.size() != leafCount || gate.sees.size() != leafCount) {
-        return Broken("gate sets not one byte per leaf", g);
-    }
-    for (size_t j = 0; j < leafCount; ++j) {
-        if (gate.mightSee[j] > 1 || gate.sees[j] > gate.mightSee[j]) {
-            return Broken("gate sees a leaf its flood did not reach, or a byte not 0 or 1", g);
+    const auto levelWords = static_cast<int32_t>(WordsFor(leafCount));
+    for (const LeafBits* set : {&gate.mightSee, &gate.sees}) {
+        if (set->size() != leafCount || set->Words().end > levelWords) {
+            return Broken("gate set not over the level's leaves", g);
         }
+    }
+    if (!gate.sees.IsSubsetOf(gate.mightSee)) {
+        return Broken("gate sees a leaf its flood did not reach", g);
     }
     if (!IsFinite(gate.polygon)) {
         return Broken("gate polygon not finite", g);

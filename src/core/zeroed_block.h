@@ -75,6 +75,10 @@ public:
     size_t Capacity() const {
         return capacity_;
     }
+    // Bytes not yet handed out.
+    size_t Left() const {
+        return capacity_ - used_;
+    }
 
 private:
     void Release() {

@@ -8,59 +8,60 @@
 #include <cassert>
 
 #include "pvs/polygon_clips.h"
+#include "pvs/set_layout.h"
 
 namespace bsppvs {
 
-void ChainClipper::Run(Gate& source) {
+void ChainClipper::Run(Gate& source, ZeroedArena& store) {
     VisState& start = Level(0);
-    const LeafRange range = source.mightSeeRange;
-    std::copy(source.mightSee.begin() + range.first, source.mightSee.begin() + range.end,
-              start.mightSee.begin() + range.first);
-    start.range = range;
+    const WordRange words = source.mightSee.Words();
+    std::copy(source.mightSee.WordData(), source.mightSee.WordData() + words.Size(),
+              start.mightSee.begin() + words.first);
+    start.words = words;
+    sourcePlane_ = source.polygon.GetPlane();
     start.sourcePoly = source.polygon;
     start.targetPoly = source.polygon;
+    seenRange_ = {};
     Recurse(source, source.targetLeaf, 0, true);
-}
-
-LeafRange ChainClipper::RangeOf(const uint8_t* bytes, size_t first, size_t end) {
-    while (first < end && bytes[first] == 0) {
-        ++first;
-    }
-    while (end > first && bytes[end - 1] == 0) {
-        --end;
-    }
-    return {static_cast<int32_t>(first), static_cast<int32_t>(end)};
+    source.seesRange = seenRange_;
+    source.sees = StoreSet(seen_.data(), seenRange_, leaves_.size(), store);
+    const WordRange seenWords = WordsOf(seenRange_);
+    std::fill(seen_.begin() + seenWords.first, seen_.begin() + seenWords.end, 0);
 }
 
 VisState& ChainClipper::Level(size_t depth) {
     while (levels_.size() <= depth) {
         levels_.emplace_back();
-        levels_.back().mightSee.resize(leaves_.size());
+        levels_.back().mightSee.resize(WordsFor(leaves_.size()));
     }
     return levels_[depth];
 }
 
-bool ChainClipper::Narrow(const VisState& st, const Gate& candidate, const Gate& source,
-                          VisState& nw) {
-    const bool done = candidate.progress == GATE_DONE;
-    const LeafBytes& limit = done ? candidate.sees : candidate.mightSee;
-    const LeafRange& limitRange = done ? candidate.seesRange : candidate.mightSeeRange;
-    const auto first = static_cast<size_t>(std::max(st.range.first, limitRange.first));
-    const auto end = static_cast<size_t>(std::min(st.range.end, limitRange.end));
+bool ChainClipper::Narrow(const VisState& st, const Gate& candidate, VisState& nw) const {
+    const LeafBits& limit = candidate.progress == GATE_DONE ? candidate.sees : candidate.mightSee;
+    const WordRange limitWords = limit.Words();
+    int32_t first = std::max(st.words.first, limitWords.first);
+    int32_t end = std::min(st.words.end, limitWords.end);
     if (first >= end) {
-        nw.range = {};
+        nw.words = {};
         return false;
     }
-    const uint8_t* in = st.mightSee.data();
-    const uint8_t* lim = limit.data();
-    const uint8_t* seen = source.sees.data();
-    uint8_t* out = nw.mightSee.data();
-    uint8_t news = 0;
-    for (size_t x = first; x < end; ++x) {
-        out[x] = in[x] & lim[x];
-        news |= out[x] & static_cast<uint8_t>(seen[x] ^ 1);
+    const uint64_t* in = st.mightSee.data();
+    const uint64_t* lim = limit.WordData();
+    const uint64_t* seen = seen_.data();
+    uint64_t* out = nw.mightSee.data();
+    uint64_t news = 0;
+    for (int32_t w = first; w < end; ++w) {
+        out[w] = in[w] & lim[w - limitWords.first];
+        news |= out[w] & ~seen[w];
     }
-    nw.range = RangeOf(out, first, end);
+    while (first < end && out[first] == 0) {
+        ++first;
+    }
+    while (end > first && out[end - 1] == 0) {
+        --end;
+    }
+    nw.words = {first, end};
     return news != 0;
 }
 
@@ -85,25 +86,25 @@ bool ChainClipper::ClipBySeparators(VisState& st, VisState& nw) {
     return true;
 }
 
-void ChainClipper::Recurse(Gate& source, int32_t leaf, size_t depth, bool first) {
-    source.sees[leaf] = 1;
+void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool first) {
+    seen_[WordOf(leaf)] |= BitOf(leaf);
+    seenRange_.Add(leaf);
     onChain_[leaf] = 1;
-    source.seesRange.Add(leaf);
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
     for (const int32_t g : leaves_[leaf].gateIndices) {
-        Gate& candidate = gates_[g];
+        const Gate& candidate = gates_[g];
         assert(candidate.targetLeaf != -1 && "gates listed in a leaf lead somewhere");
         if (!Holds(st, candidate.targetLeaf) || onChain_[candidate.targetLeaf] != 0) {
             continue;
         }
-        if (!Narrow(st, candidate, source, nw)) {
+        if (!Narrow(st, candidate, nw)) {
             continue;
         }
         nw.sourcePoly = st.sourcePoly;
         nw.targetPoly = candidate.polygon;
-        ClipToFront(nw.targetPoly, source.polygon.GetPlane(), scratch_);
+        ClipToFront(nw.targetPoly, sourcePlane_, scratch_);
         if (nw.targetPoly.points.empty()) {
             continue;
         }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bsp/bsp_leaf.h"
+#include "core/zeroed_arena.h"
 #include "geometry/polygon.h"
 #include "pvs/gate.h"
 
@@ -17,31 +18,34 @@ namespace bsppvs {
 class ChainClipper {
 public:
     ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, int32_t clipSteps)
-        : gates_(gates), leaves_(leaves), clipSteps_(clipSteps), onChain_(leaves.size(), 0) {}
+        : gates_(gates),
+          leaves_(leaves),
+          clipSteps_(clipSteps),
+          seen_(WordsFor(leaves.size()), 0),
+          onChain_(leaves.size(), 0) {}
 
-    // Fills source's sees and seesRange by following every chain of gates from it.
-    void Run(Gate& source);
+    // Fills source's sees, stored in store, and seesRange by following every chain of gates
+    // from it. Reads the sets of the other gates and writes only source's.
+    void Run(Gate& source, ZeroedArena& store);
 
 private:
-    // The smallest range holding every one of bytes[first, end).
-    static LeafRange RangeOf(const uint8_t* bytes, size_t first, size_t end);
-
     static bool Holds(const VisState& st, int32_t leaf) {
-        return st.range.Holds(leaf) && st.mightSee[leaf] != 0;
+        const int32_t w = WordOf(leaf);
+        return st.words.Holds(w) && (st.mightSee[w] & BitOf(leaf)) != 0;
     }
 
     VisState& Level(size_t depth);
 
     // Narrows the chain's set by what the candidate gate can show; true when that leaves a
-    // leaf the source has not yet been found to see. Only the leaves in both sets' ranges
+    // leaf the source has not yet been found to see. Only the words in both sets' ranges
     // can stay, so only they are looked at.
-    static bool Narrow(const VisState& st, const Gate& candidate, const Gate& source, VisState& nw);
+    bool Narrow(const VisState& st, const Gate& candidate, VisState& nw) const;
 
     // Steps 1 and 2 narrow the candidate to what the chain lets through; steps 3 and 4
     // narrow the source to what can still see through the candidate.
     bool ClipBySeparators(VisState& st, VisState& nw);
 
-    void Recurse(Gate& source, int32_t leaf, size_t depth, bool first);
+    void Recurse(const Gate& source, int32_t leaf, size_t depth, bool first);
 
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
@@ -51,6 +55,12 @@ private:
     std::deque<VisState> levels_;
     // Working ring of every clip, its buffer passed back and forth with the clipped rings.
     Winding scratch_;
+    // What the running source sees so far, one bit for every leaf of the level, and where
+    // its ones lie; all zero between sources.
+    std::vector<uint64_t> seen_;
+    LeafRange seenRange_;
+    // The running source's plane.
+    Plane sourcePlane_;
     // One byte per leaf, 1 for the leaves the current chain has entered. A line of sight
     // crosses a convex leaf once, so a chain never needs to enter a leaf twice, and on a
     // sound level it never tries to: a gate's flood stays in front of it and so never

@@ -3,10 +3,12 @@
 // at least partly behind them. The two tests per gate pair are table lookups (see
 // flood_tables.h), so a flood costs about one read per exit of every leaf it reaches.
 
+#include <algorithm>
 #include <vector>
 
 #include "core/parallel_for.h"
 #include "pvs/flood_tables.h"
+#include "pvs/set_layout.h"
 #include "pvs/visibility.h"
 
 namespace bsppvs {
@@ -51,14 +53,20 @@ struct FloodGraph {
 // path that reached it, so the order of the walk does not change the set.
 class GateFlood {
 public:
-    GateFlood(std::vector<Gate>& gates, const FloodGraph& graph, const GateProjections& projections)
-        : gates_(gates), graph_(graph), projections_(projections) {}
+    GateFlood(std::vector<Gate>& gates, const FloodGraph& graph, const GateProjections& projections,
+              size_t leafCount, ZeroedArena& store)
+        : gates_(gates),
+          graph_(graph),
+          projections_(projections),
+          store_(store),
+          leafCount_(leafCount),
+          reached_(WordsFor(leafCount), 0) {}
 
     void Run(int32_t gateIndex) {
         Gate& gate = gates_[gateIndex];
-        uint8_t* reached = gate.mightSee.data();
+        uint64_t* reached = reached_.data();
         // Leaves are marked when queued, so none is queued twice.
-        reached[gate.targetLeaf] = 1;
+        reached[WordOf(gate.targetLeaf)] |= BitOf(gate.targetLeaf);
         int32_t count = 1;
         LeafRange range;
         range.Add(gate.targetLeaf);
@@ -75,7 +83,8 @@ public:
             const FloodGraph::Exit* exit = &graph_.exits[graph_.firstExit[leaf]];
             const FloodGraph::Exit* end = &graph_.exits[0] + graph_.firstExit[leaf + 1];
             for (; exit != end; ++exit) {
-                if (reached[exit->targetLeaf] != 0 || exit->gate == gateIndex) {
+                const int32_t target = exit->targetLeaf;
+                if ((reached[WordOf(target)] & BitOf(target)) != 0 || exit->gate == gateIndex) {
                     continue;
                 }
                 // Gate j may follow only if it lies at least partly beyond this gate and
@@ -92,27 +101,36 @@ public:
                     follows = projections_.ReachesInFront(j, i) && projections_.ReachesBehind(i, j);
                 }
                 if (follows) {
-                    reached[exit->targetLeaf] = 1;
+                    reached[WordOf(target)] |= BitOf(target);
                     ++count;
-                    range.Add(exit->targetLeaf);
-                    pending_.push_back(exit->targetLeaf);
+                    range.Add(target);
+                    pending_.push_back(target);
                 }
             }
         }
         gate.mightSeeCount = count;
         gate.mightSeeRange = range;
+        gate.mightSee = StoreSet(reached, range, leafCount_, store_);
+        // Only the range can hold ones: clearing it readies the scratch for the next gate.
+        const WordRange words = WordsOf(range);
+        std::fill(reached + words.first, reached + words.end, 0);
     }
 
 private:
     std::vector<Gate>& gates_;
     const FloodGraph& graph_;
     const GateProjections& projections_;
+    ZeroedArena& store_;
+    size_t leafCount_;
+    // One bit for every leaf of the level, all zero between floods.
+    std::vector<uint64_t> reached_;
     std::vector<int32_t> pending_;
 };
 
 }  // namespace
 
-void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, int32_t threads) {
+void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
+                   int32_t threads) {
     const std::vector<BspLeaf>& leaves = tree.leaves;
     // Fills every gate's plane cache first, so the floods below only read shared state and
     // can run side by side, each writing its own gate's set.
@@ -120,7 +138,7 @@ void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, int32_t thread
     const FloodGraph graph(gates, leaves, projections);
     constexpr size_t GATES_PER_SLICE = 64;
     ParallelFor(threads, gates.size(), GATES_PER_SLICE, [&](size_t begin, size_t end) {
-        GateFlood flood(gates, graph, projections);
+        GateFlood flood(gates, graph, projections, leaves.size(), gateSets);
         for (size_t i = begin; i < end; ++i) {
             // A gate that leads nowhere keeps an empty set.
             if (gates[i].targetLeaf != -1) {

@@ -6,17 +6,11 @@
 #include <cmath>
 
 #include "geometry/tolerances.h"
-#include "pvs/set_layout.h"
 #include "pvs/visibility.h"
 
 namespace bsppvs {
 
 namespace {
-
-// Whether the gates' byte arrays ask for large pages. Floods on open levels write most
-// pages of the block, where large pages save most of the page faults; on long corridors
-// they write few, and large pages would zero and hold memory nobody uses.
-constexpr bool GATE_BYTES_ON_LARGE_PAGES = true;
 
 enum class Orientation { BACK, ON, FRONT };
 
@@ -64,7 +58,7 @@ int32_t ProbeFrontLeaf(const BspTree& tree, const Portal& portal, const Plane& p
 }  // namespace
 
 void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& gates,
-                ZeroedBlock& gateBytes) {
+                ZeroedArena& gateSets) {
     std::vector<BspLeaf>& leaves = tree.leaves;
     gates.clear();
     for (BspLeaf& leaf : leaves) {
@@ -72,8 +66,8 @@ void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& 
     }
     const size_t leafCount = leaves.size();
     gates.reserve(2 * portals.size());
-    // Two arrays for each of the two gates of every portal.
-    gateBytes.Reset(GateArrayCount(portals.size()), leafCount, GATE_BYTES_ON_LARGE_PAGES);
+    // The sets of earlier gates go; the flood stores the new ones.
+    gateSets.Reset();
     for (size_t k = 0; k < portals.size(); ++k) {
         Portal& portal = portals[k];
         const auto forward = static_cast<int32_t>(2 * k);
@@ -113,8 +107,8 @@ void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& 
             leaves[b].gateIndices.push_back(aInFront ? forward : backward);
         }
         for (Gate* gate : {&gate0, &gate1}) {
-            gate->mightSee = LeafBytes(gateBytes.Take(leafCount), leafCount);
-            gate->sees = LeafBytes(gateBytes.Take(leafCount), leafCount);
+            gate->mightSee = LeafBits(leafCount);
+            gate->sees = LeafBits(leafCount);
             gates.push_back(std::move(*gate));
         }
     }

@@ -1,6 +1,8 @@
 // A leaf's set is the union of what its gates see; a leaf is in its own set only when a
 // chain of gates leads back into it.
 
+#include <bit>
+
 #include "pvs/visibility.h"
 
 namespace bsppvs {
@@ -13,11 +15,14 @@ void CompilePvsArray(BspTree& tree, const std::vector<Gate>& gates, ZeroedBlock&
         leaf.pvs = LeafBytes(pvsBytes.Take(leafCount), leafCount);
         uint8_t* pvs = leaf.pvs.data();
         for (const int32_t g : leaf.gateIndices) {
-            // Only the range of the gate's set can hold ones.
-            const uint8_t* sees = gates[g].sees.data();
-            const auto end = static_cast<size_t>(gates[g].seesRange.end);
-            for (auto j = static_cast<size_t>(gates[g].seesRange.first); j < end; ++j) {
-                pvs[j] |= sees[j];
+            // Only the ones are visited, so only the pages that receive one are touched.
+            const LeafBits& sees = gates[g].sees;
+            const WordRange words = sees.Words();
+            for (int32_t w = words.first; w < words.end; ++w) {
+                for (uint64_t bits = sees.WordData()[w - words.first]; bits != 0;
+                     bits &= bits - 1) {
+                    pvs[w * LEAVES_PER_WORD + std::countr_zero(bits)] = 1;
+                }
             }
         }
     }

@@ -6,7 +6,7 @@
 
 namespace bsppvs {
 
-PvsStats ComputePvsStats(const BspTree& tree, size_t portalCount) {
+PvsStats ComputePvsStats(const BspTree& tree, const ZeroedArena& gateSets) {
     PvsStats stats;
     int64_t total = 0;
     for (const BspLeaf& leaf : tree.leaves) {
@@ -20,12 +20,12 @@ PvsStats ComputePvsStats(const BspTree& tree, size_t portalCount) {
     const size_t leafCount = tree.leaves.size();
     stats.average = leafCount == 0 ? 0.0 : double(total) / double(leafCount);
     stats.setBytes = LeafSetBytes(leafCount);
-    stats.gateBytes = GateSetBytes(portalCount, leafCount);
+    stats.gateBytes = static_cast<double>(gateSets.Used());
     return stats;
 }
 
 VisibilityMemory VisibilityMemoryNeeded(size_t portalCount, size_t leafCount) {
-    return {LeafSetBytes(leafCount), GateSetBytes(portalCount, leafCount)};
+    return {LeafSetBytes(leafCount), GateSetBytesBound(portalCount, leafCount)};
 }
 
 }  // namespace bsppvs

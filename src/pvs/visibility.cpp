@@ -8,7 +8,8 @@ namespace bsppvs {
 
 void SeeWhatTheFloodReached(std::vector<Gate>& gates, const ProgressFn& progress) {
     for (Gate& gate : gates) {
-        gate.sees.CopyFrom(gate.mightSee);
+        // Neither set changes from here on, so the two can share their words.
+        gate.sees = gate.mightSee;
         gate.seesRange = gate.mightSeeRange;
         gate.progress = GATE_DONE;
     }
@@ -17,8 +18,8 @@ void SeeWhatTheFloodReached(std::vector<Gate>& gates, const ProgressFn& progress
     }
 }
 
-void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, int32_t clipSteps,
-                    const ProgressFn& progress) {
+void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
+                    int32_t clipSteps, const ProgressFn& progress) {
     // Smallest floods first, so later gates can narrow by finished gates' sharper sets.
     // The sort is stable: gates with equal counts keep index order, so the sets are the
     // same on every run and every machine.
@@ -37,7 +38,7 @@ void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, int32_t clipS
         gate.progress = GATE_RUNNING;
         // A gate that leads nowhere is never entered and sees nothing.
         if (gate.targetLeaf != -1) {
-            clipper.Run(gate);
+            clipper.Run(gate, gateSets);
         }
         gate.progress = GATE_DONE;
         if (progress) {

@@ -14,6 +14,7 @@
 #include "compile/bsp_compiler.h"
 #include "portals/portal_builder.h"
 #include "pvs/gate.h"
+#include "pvs/set_layout.h"
 
 namespace bsppvs::reference {
 
@@ -121,17 +122,21 @@ inline std::vector<std::vector<uint8_t>> FloodMightSee(const BspCompiler& compil
 // Stores a flood's sets in the compiler's gates, with their counts and ranges, as the
 // compiler's own flood leaves them.
 inline void StoreFlood(BspCompiler& compiler, const std::vector<std::vector<uint8_t>>& mightSee) {
+    const size_t leafCount = compiler.leaves.size();
     for (size_t i = 0; i < compiler.gates.size(); ++i) {
         Gate& gate = compiler.gates[i];
         gate.mightSeeCount = 0;
         gate.mightSeeRange = {};
-        for (size_t leaf = 0; leaf < mightSee[i].size(); ++leaf) {
-            gate.mightSee[leaf] = mightSee[i][leaf];
+        std::vector<uint64_t> bits(WordsFor(leafCount), 0);
+        for (size_t leaf = 0; leaf < leafCount; ++leaf) {
             if (mightSee[i][leaf] != 0) {
+                const auto x = static_cast<int32_t>(leaf);
+                bits[WordOf(x)] |= BitOf(x);
                 ++gate.mightSeeCount;
-                gate.mightSeeRange.Add(static_cast<int32_t>(leaf));
+                gate.mightSeeRange.Add(x);
             }
         }
+        gate.mightSee = StoreSet(bits.data(), gate.mightSeeRange, leafCount, compiler.gateSets);
     }
 }
 

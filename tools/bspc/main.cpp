@@ -163,7 +163,7 @@ void PrintPvsSummary(const Options& options, const BspCompiler& compiler) {
     if (options.quiet) {
         return;
     }
-    const PvsStats stats = ComputePvsStats(compiler, compiler.portals.size());
+    const PvsStats stats = ComputePvsStats(compiler, compiler.gateSets);
     char line[128];
     std::snprintf(line, sizeof line,
                   "pvs average %.2f largest %lld\npvs bytes %.0f gate bytes %.0f", stats.average,
@@ -188,9 +188,9 @@ void PrintVerify(const Options& options, const VerifyResult& result) {
     out.flush();
 }
 
-// The visibility pass holds two bytes per leaf for every gate and one byte per leaf for
-// every leaf. Says how much before allocating it, and refuses when the machine could never
-// hold it.
+// The visibility pass holds two sets of bits for every gate, each over the leaves its flood
+// reaches, and one byte per leaf for every leaf. Says the most that can take before
+// allocating any of it (set_layout.h), and refuses when the machine could not hold that much.
 bool CheckVisibilityMemory(const Options& options, const BspCompiler& compiler) {
     const VisibilityMemory memory =
         VisibilityMemoryNeeded(compiler.portals.size(), compiler.leaves.size());
