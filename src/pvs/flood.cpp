@@ -1,9 +1,18 @@
 // The rough flood. Each gate's flood is one reachability walk over a fixed graph: the
 // leaves, joined by the gates that lie at least partly beyond the flooding gate and have it
 // at least partly behind them. The two tests per gate pair are table lookups (see
-// flood_tables.h), so a flood costs about one read per exit of every leaf it reaches.
+// flood_tables.h).
+//
+// The floods run 64 at a time, one bit of a word per gate: every leaf holds the word of the
+// floods that reached it, and a leaf's exits pass on the bits that are new to it, each exit
+// letting through the floods whose tests it passes. Whether a gate may follow depends only
+// on the two gates, never on the path that reached it, so every flood's set is the one it
+// would reach alone; but the 64 floods share one walk of the graph, and an exit's 64 tests
+// are made side by side, once.
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 #include "core/parallel_for.h"
@@ -15,117 +24,359 @@ namespace bsppvs {
 
 namespace {
 
-// The exits of every leaf packed side by side, with what the flood reads of each: the
-// floods walk this graph once per gate, and reading it from the gates and leaves
-// themselves would cost a cache miss per exit.
+constexpr size_t BATCH = 64;
+
+// The exits of every leaf packed side by side, in leaf order, with what the flood reads of
+// each: reading them from the gates and leaves themselves would cost a cache miss per exit.
 struct FloodGraph {
-    struct Exit {
-        int32_t gate;
-        int32_t targetLeaf;
+    // What the test behind reads of an exit's gate.
+    struct ExitPlane {
         uint32_t group;  // the index of the gate's normal in the projection tables
         float d;         // the distance of the gate's plane
         float margin;    // the gate's margin in the projection tables
     };
-    std::vector<uint32_t> firstExit;  // per leaf, and one past the last leaf
-    std::vector<Exit> exits;
+    std::vector<uint32_t> firstExit;   // per leaf, and one past the last leaf
+    std::vector<int32_t> exitGate;     // per exit: the gate
+    std::vector<int32_t> exitTarget;   // per exit: the leaf beyond its gate
+    std::vector<ExitPlane> exitPlane;  // per exit, once the tables are made
 
-    FloodGraph(const std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves,
-               const GateProjections& projections) {
+    FloodGraph(const std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves) {
         firstExit.reserve(leaves.size() + 1);
         for (const BspLeaf& leaf : leaves) {
-            firstExit.push_back(static_cast<uint32_t>(exits.size()));
+            firstExit.push_back(static_cast<uint32_t>(exitGate.size()));
             for (const int32_t j : leaf.gateIndices) {
-                const Gate& gate = gates[j];
-                const auto index = static_cast<size_t>(j);
-                const bool tables = projections.HasTables();
-                exits.push_back({j, gate.targetLeaf, tables ? projections.GroupOf(index) : 0,
-                                 gate.polygon.plane.d, projections.Margin(index)});
+                exitGate.push_back(j);
+                exitTarget.push_back(gates[j].targetLeaf);
             }
         }
-        firstExit.push_back(static_cast<uint32_t>(exits.size()));
+        firstExit.push_back(static_cast<uint32_t>(exitGate.size()));
+    }
+
+    // The tables number the normals, so the exits' planes are filled in after them.
+    void AddPlanes(const std::vector<Gate>& gates, const GateProjections& projections) {
+        exitPlane.reserve(exitGate.size());
+        for (const int32_t j : exitGate) {
+            const auto index = static_cast<size_t>(j);
+            exitPlane.push_back({projections.HasTables() ? projections.GroupOf(index) : 0,
+                                 gates[index].polygon.plane.d, projections.Margin(index)});
+        }
     }
 };
 
-// The flood of one gate: every leaf reachable from its target through gates that lie
-// beyond it and have it behind them. Every gate belongs to one leaf and each leaf is
-// entered once, so each gate is tested at most once per flood, and only if the flood
-// reaches its leaf. Whether a gate may follow depends only on the two gates, never on the
-// path that reached it, so the order of the walk does not change the set.
-class GateFlood {
+// Packs 64 flags, each 0 or 1, into one word: flag k becomes bit k. Each group of eight
+// flags is read as one little-endian word and gathered into its top byte by a multiply
+// whose partial products never overlap.
+uint64_t PackFlags(const uint8_t* flags) {
+    static_assert(std::endian::native == std::endian::little);
+    constexpr uint64_t GATHER = 0x0102040810204080ull;
+    uint64_t packed = 0;
+    for (size_t byte = 0; byte < 8; ++byte) {
+        uint64_t eight = 0;
+        std::memcpy(&eight, flags + 8 * byte, sizeof eight);
+        packed |= ((eight * GATHER) >> 56) << (8 * byte);
+    }
+    return packed;
+}
+
+// Turns the 64 x 64 bit matrix: bit k of rows[r] becomes bit r of rows[k].
+void Transpose(uint64_t rows[64]) {
+    uint64_t mask = 0x00000000FFFFFFFFull;
+    for (size_t width = 32; width != 0; width >>= 1, mask ^= mask << width) {
+        for (size_t k = 0; k < 64; k = ((k | width) + 1) & ~width) {
+            const uint64_t swap = ((rows[k] >> width) ^ rows[k | width]) & mask;
+            rows[k] ^= swap << width;
+            rows[k | width] ^= swap;
+        }
+    }
+}
+
+// The floods of up to 64 gates at a time. Reused batch after batch: every per-leaf and
+// per-exit word is zero again when a batch is done.
+class FloodBatch {
 public:
-    GateFlood(std::vector<Gate>& gates, const FloodGraph& graph, const GateProjections& projections,
-              size_t leafCount, ZeroedArena& store)
+    FloodBatch(std::vector<Gate>& gates, const FloodGraph& graph,
+               const GateProjections& projections, size_t leafCount, ZeroedArena& store)
         : gates_(gates),
           graph_(graph),
           projections_(projections),
           store_(store),
           leafCount_(leafCount),
-          reached_(WordsFor(leafCount), 0) {}
+          levelWords_(WordsFor(leafCount)),
+          reached_(leafCount, 0),
+          passed_(leafCount, 0),
+          exits_(graph.exitGate.size()),
+          touched_(leafCount),
+          pending_(levelWords_, 0),
+          sets_(BATCH * levelWords_, 0) {}
 
-    void Run(int32_t gateIndex) {
-        Gate& gate = gates_[gateIndex];
-        uint64_t* reached = reached_.data();
-        // Leaves are marked when queued, so none is queued twice.
-        reached[WordOf(gate.targetLeaf)] |= BitOf(gate.targetLeaf);
-        int32_t count = 1;
-        LeafRange range;
-        range.Add(gate.targetLeaf);
-        pending_.assign(1, gate.targetLeaf);
-        const auto i = static_cast<size_t>(gateIndex);
-        const bool tables = projections_.HasTables();
-        const float* frontRow = tables ? projections_.FrontRow(i) : nullptr;
-        const float* behindRow = tables ? projections_.BehindRow(i) : nullptr;
-        const float d = gate.polygon.plane.d;
-        const float margin = projections_.Margin(i);
-        while (!pending_.empty()) {
-            const int32_t leaf = pending_.back();
-            pending_.pop_back();
-            const FloodGraph::Exit* exit = &graph_.exits[graph_.firstExit[leaf]];
-            const FloodGraph::Exit* end = &graph_.exits[0] + graph_.firstExit[leaf + 1];
-            for (; exit != end; ++exit) {
-                const int32_t target = exit->targetLeaf;
-                if ((reached[WordOf(target)] & BitOf(target)) != 0 || exit->gate == gateIndex) {
-                    continue;
-                }
-                // Gate j may follow only if it lies at least partly beyond this gate and
-                // this gate lies at least partly behind it.
-                const auto j = static_cast<size_t>(exit->gate);
-                bool follows = false;
-                if (tables) {
-                    const auto inFront = [&] { return projections_.ClassifiesInFront(j, i); };
-                    const auto behind = [&] { return projections_.ClassifiesBehind(i, j); };
-                    follows = GateProjections::BeyondTolerance(frontRow[j] - d, margin, inFront) &&
-                              GateProjections::BeyondTolerance(-(behindRow[exit->group] - exit->d),
-                                                               exit->margin, behind);
-                } else {
-                    follows = projections_.ReachesInFront(j, i) && projections_.ReachesBehind(i, j);
-                }
-                if (follows) {
-                    reached[WordOf(target)] |= BitOf(target);
-                    ++count;
-                    range.Add(target);
-                    pending_.push_back(target);
-                }
-            }
+    void Run(const int32_t* sources, size_t count) {
+        Prepare(sources, count);
+        for (size_t k = 0; k < count; ++k) {
+            Reach(gates_[sources_[k]].targetLeaf, uint64_t{1} << k);
         }
-        gate.mightSeeCount = count;
-        gate.mightSeeRange = range;
-        gate.mightSee = StoreSet(reached, range, leafCount_, store_);
-        // Only the range can hold ones: clearing it readies the scratch for the next gate.
-        const WordRange words = WordsOf(range);
-        std::fill(reached + words.first, reached + words.end, 0);
+        // Leaves are walked in rising order, sweep after sweep: a leaf reached from one
+        // earlier in the sweep is walked later in the same sweep, with every bit that came
+        // to it by then, which saves most of the walks a queue would make.
+        int32_t word = 0;
+        while (pendingCount_ > 0) {
+            while (pending_[word] == 0) {
+                word = word + 1 == static_cast<int32_t>(levelWords_) ? 0 : word + 1;
+            }
+            const uint64_t bits = pending_[word];
+            pending_[word] = bits & (bits - 1);
+            --pendingCount_;
+            PassOn(word * LEAVES_PER_WORD + std::countr_zero(bits));
+        }
+        StoreSets();
+        Clear();
     }
 
 private:
+    // Per exit: the floods whose tests are known, and those of them it lets through.
+    struct ExitFloods {
+        uint64_t known = 0;
+        uint64_t allowed = 0;
+    };
+
+    // A run of sources that share a normal, and so a row of the front table.
+    struct RowRun {
+        const float* row;
+        size_t first;
+        size_t end;
+    };
+
+    void Prepare(const int32_t* sources, size_t count) {
+        sources_.assign(sources, sources + count);
+        batchMask_ = count == BATCH ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+        runs_.clear();
+        if (!projections_.HasTables()) {
+            return;
+        }
+        const size_t groups = projections_.GroupCount();
+        behind_.assign(groups * BATCH, 0.0f);
+        for (size_t k = 0; k < count; ++k) {
+            const auto i = static_cast<size_t>(sources[k]);
+            const float margin = projections_.Margin(i);
+            d_[k] = gates_[i].polygon.plane.d;
+            high_[k] = POLY_CLASSIFY_EPSILON + margin;
+            low_[k] = POLY_CLASSIFY_EPSILON - margin;
+            const float* row = projections_.FrontRow(i);
+            if (runs_.empty() || runs_.back().row != row) {
+                runs_.push_back({row, k, k});
+            }
+            runs_.back().end = k + 1;
+            const float* behindRow = projections_.BehindRow(i);
+            for (size_t g = 0; g < groups; ++g) {
+                behind_[g * BATCH + k] = behindRow[g];
+            }
+        }
+    }
+
+    // Adds the floods of `bits` to the leaf, which then has bits to pass on.
+    void Reach(int32_t leaf, uint64_t bits) {
+        const uint64_t before = reached_[leaf];
+        if (before == 0) {
+            touched_[touchedCount_++] = leaf;
+        }
+        if ((before & ~passed_[leaf]) == 0) {
+            pending_[WordOf(leaf)] |= BitOf(leaf);
+            ++pendingCount_;
+        }
+        reached_[leaf] = before | bits;
+    }
+
+    void PassOn(int32_t leaf) {
+        const uint64_t fresh = reached_[leaf] & ~passed_[leaf];
+        passed_[leaf] |= fresh;
+        const uint32_t end = graph_.firstExit[leaf + 1];
+        const int32_t* targets = graph_.exitTarget.data();
+        ExitFloods* exits = exits_.data();
+        for (uint32_t e = graph_.firstExit[leaf]; e < end; ++e) {
+            const int32_t target = targets[e];
+            const uint64_t wanted = fresh & ~reached_[target];
+            if (wanted == 0) {
+                continue;
+            }
+            if ((wanted & ~exits[e].known) != 0) {
+                Learn(e, wanted);
+            }
+            const uint64_t through = wanted & exits[e].allowed;
+            if (through != 0) {
+                Reach(target, through);
+            }
+        }
+    }
+
+    // Learns whether exit e lets through the floods of `wanted` it does not know yet.
+    void Learn(uint32_t e, uint64_t wanted) {
+        ExitFloods& exit = exits_[e];
+        if (exit.known == 0) {
+            learned_.push_back(e);
+        }
+        if (projections_.HasTables()) {
+            exit.allowed = LookUp(e);
+            exit.known = batchMask_;
+        } else {
+            const uint64_t unknown = wanted & ~exit.known;
+            exit.allowed |= Classify(e, unknown);
+            exit.known |= unknown;
+        }
+    }
+
+    // Gate j may follow gate i only if it lies at least partly beyond gate i and gate i
+    // lies at least partly behind it. The lookups decide each test for all the batch at
+    // once; those within their margins are classified, front first, exactly as one flood
+    // alone would.
+    uint64_t LookUp(uint32_t e) {
+        for (const RowRun& run : runs_) {
+            const float value = run.row[e];
+            for (size_t k = run.first; k < run.end; ++k) {
+                front_[k] = value - d_[k];
+            }
+        }
+        const FloodGraph::ExitPlane& plane = graph_.exitPlane[e];
+        const float* behind = &behind_[plane.group * BATCH];
+        const float high = POLY_CLASSIFY_EPSILON + plane.margin;
+        const float low = POLY_CLASSIFY_EPSILON - plane.margin;
+        for (size_t k = 0; k < BATCH; ++k) {
+            const float value = -(behind[k] - plane.d);
+            sure_[k] = (front_[k] > high_[k]) & (value > high);
+            open_[k] = !(front_[k] <= low_[k]) & !(value <= low);
+        }
+        const uint64_t sure = PackFlags(sure_) & batchMask_;
+        uint64_t allowed = sure;
+        for (uint64_t open = PackFlags(open_) & batchMask_ & ~sure; open != 0; open &= open - 1) {
+            const auto k = static_cast<size_t>(std::countr_zero(open));
+            const auto i = static_cast<size_t>(sources_[k]);
+            const auto j = static_cast<size_t>(graph_.exitGate[e]);
+            const bool inFront = front_[k] > high_[k] || projections_.ClassifiesInFront(j, i);
+            const float value = -(behind[k] - plane.d);
+            if (inFront && (value > high || projections_.ClassifiesBehind(i, j))) {
+                allowed |= open & -open;
+            }
+        }
+        return allowed;
+    }
+
+    // Without tables: the floods of `bits` tested by classifying the polygons.
+    uint64_t Classify(uint32_t e, uint64_t bits) const {
+        const auto j = static_cast<size_t>(graph_.exitGate[e]);
+        uint64_t allowed = 0;
+        for (; bits != 0; bits &= bits - 1) {
+            const auto i = static_cast<size_t>(sources_[std::countr_zero(bits)]);
+            if (projections_.ClassifiesInFront(j, i) && projections_.ClassifiesBehind(i, j)) {
+                allowed |= bits & -bits;
+            }
+        }
+        return allowed;
+    }
+
+    // Every flood's set from the leaves' words, 64 leaves at a time: the words of 64
+    // consecutive leaves, turned, are one word of each flood's set.
+    void StoreSets() {
+        const auto [low, high] =
+            std::minmax_element(touched_.begin(), touched_.begin() + touchedCount_);
+        const int32_t firstWord = WordOf(*low);
+        const int32_t endWord = WordOf(*high) + 1;
+        for (int32_t w = firstWord; w < endWord; ++w) {
+            uint64_t rows[LEAVES_PER_WORD];
+            uint64_t any = 0;
+            for (int32_t r = 0; r < LEAVES_PER_WORD; ++r) {
+                const int32_t leaf = w * LEAVES_PER_WORD + r;
+                rows[r] = leaf < static_cast<int32_t>(leafCount_) ? reached_[leaf] : 0;
+                any |= rows[r];
+            }
+            if (any == 0) {
+                continue;
+            }
+            Transpose(rows);
+            for (size_t k = 0; k < sources_.size(); ++k) {
+                sets_[k * levelWords_ + w] = rows[k];
+            }
+        }
+        for (size_t k = 0; k < sources_.size(); ++k) {
+            uint64_t* set = &sets_[k * levelWords_];
+            Gate& gate = gates_[sources_[k]];
+            gate.mightSeeCount = 0;
+            gate.mightSeeRange = {};
+            for (int32_t w = firstWord; w < endWord; ++w) {
+                if (set[w] != 0) {
+                    gate.mightSeeCount += std::popcount(set[w]);
+                    gate.mightSeeRange.Add(w * LEAVES_PER_WORD + std::countr_zero(set[w]));
+                    gate.mightSeeRange.Add(w * LEAVES_PER_WORD + 63 - std::countl_zero(set[w]));
+                }
+            }
+            gate.mightSee = StoreSet(set, gate.mightSeeRange, leafCount_, store_);
+            std::fill(set + firstWord, set + endWord, 0);
+        }
+    }
+
+    void Clear() {
+        for (size_t t = 0; t < touchedCount_; ++t) {
+            reached_[touched_[t]] = 0;
+            passed_[touched_[t]] = 0;
+        }
+        for (const uint32_t e : learned_) {
+            exits_[e] = {};
+        }
+        touchedCount_ = 0;
+        learned_.clear();
+    }
+
     std::vector<Gate>& gates_;
     const FloodGraph& graph_;
     const GateProjections& projections_;
     ZeroedArena& store_;
     size_t leafCount_;
-    // One bit for every leaf of the level, all zero between floods.
+    size_t levelWords_;
+    // The batch: its gates, one bit each, and the bits of the gates it has.
+    std::vector<int32_t> sources_;
+    uint64_t batchMask_ = 0;
+    // Per leaf: the floods that reached it, and those of them it has passed on.
     std::vector<uint64_t> reached_;
-    std::vector<int32_t> pending_;
+    std::vector<uint64_t> passed_;
+    std::vector<ExitFloods> exits_;
+    // The leaves reached and the exits tested in this batch.
+    std::vector<int32_t> touched_;
+    size_t touchedCount_ = 0;
+    std::vector<uint32_t> learned_;
+    // One bit for every leaf of the level: the leaves with bits to pass on.
+    std::vector<uint64_t> pending_;
+    int32_t pendingCount_ = 0;
+    // BATCH sets of one bit for every leaf of the level, all zero between batches.
+    std::vector<uint64_t> sets_;
+    // With tables: per source, its plane's distance and the bounds of the front test; the
+    // runs of sources that share a front row; per normal and source, the source's
+    // smallest value along that normal.
+    float d_[BATCH] = {};
+    float high_[BATCH] = {};
+    float low_[BATCH] = {};
+    std::vector<RowRun> runs_;
+    std::vector<float> behind_;
+    // One exit's lookups: the front values and the flags of tests sure to pass and of tests
+    // not sure to fail.
+    float front_[BATCH] = {};
+    uint8_t sure_[BATCH] = {};
+    uint8_t open_[BATCH] = {};
 };
+
+// The gates that lead somewhere, in the order their floods run: those that share a normal
+// one after another, so that a batch reads few rows of the front table.
+std::vector<int32_t> FloodOrder(const std::vector<Gate>& gates,
+                                const GateProjections& projections) {
+    std::vector<int32_t> order;
+    for (size_t i = 0; i < gates.size(); ++i) {
+        if (gates[i].targetLeaf != -1) {
+            order.push_back(static_cast<int32_t>(i));
+        }
+    }
+    if (projections.HasTables()) {
+        std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+            return projections.GroupOf(a) < projections.GroupOf(b);
+        });
+    }
+    return order;
+}
 
 }  // namespace
 
@@ -133,17 +384,23 @@ void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& g
                    int32_t threads) {
     const std::vector<BspLeaf>& leaves = tree.leaves;
     // Fills every gate's plane cache first, so the floods below only read shared state and
-    // can run side by side, each writing its own gate's set.
-    const GateProjections projections(gates);
-    const FloodGraph graph(gates, leaves, projections);
-    constexpr size_t GATES_PER_SLICE = 64;
-    ParallelFor(threads, gates.size(), GATES_PER_SLICE, [&](size_t begin, size_t end) {
-        GateFlood flood(gates, graph, projections, leaves.size(), gateSets);
-        for (size_t i = begin; i < end; ++i) {
-            // A gate that leads nowhere keeps an empty set.
-            if (gates[i].targetLeaf != -1) {
-                flood.Run(static_cast<int32_t>(i));
-            }
+    // can run side by side, each writing its own gates' sets.
+    FloodGraph graph(gates, leaves);
+    const GateProjections projections(gates, graph.exitGate);
+    graph.AddPlanes(gates, projections);
+    const std::vector<int32_t> order = FloodOrder(gates, projections);
+    for (Gate& gate : gates) {
+        // A gate that leads nowhere keeps an empty set.
+        gate.mightSee = LeafBits(leaves.size());
+        gate.mightSeeCount = 0;
+        gate.mightSeeRange = {};
+    }
+    const size_t batches = (order.size() + BATCH - 1) / BATCH;
+    ParallelFor(threads, batches, 1, [&](size_t begin, size_t end) {
+        FloodBatch batch(gates, graph, projections, leaves.size(), gateSets);
+        for (size_t b = begin; b < end; ++b) {
+            const size_t first = b * BATCH;
+            batch.Run(&order[first], std::min(BATCH, order.size() - first));
         }
     });
 }

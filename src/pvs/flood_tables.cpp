@@ -4,7 +4,8 @@
 
 namespace bsppvs {
 
-GateProjections::GateProjections(std::vector<Gate>& gates) : gates_(gates) {
+GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns)
+    : gates_(gates), columnCount_(columns.size()) {
     std::vector<Plane> normals;
     std::map<std::array<int64_t, 3>, size_t> byKey;
     groupOf_.assign(gates.size(), NO_GROUP);
@@ -30,22 +31,30 @@ GateProjections::GateProjections(std::vector<Gate>& gates) : gates_(gates) {
         groupCount_ = 0;  // too many normals: classify directly
         return;
     }
-    // A flood holds its source gate i fixed: the front test reads gate j's largest
-    // value along i's normal (one row per normal, walked along j), the back test reads
-    // i's smallest value along each j's normal (one row per gate, walked along the
-    // normals). Each table is laid out so that its reads stay in one row.
+    // A flood holds its source gate i fixed: the front test reads each exit's largest
+    // value along i's normal (one row per normal, walked along the exits), the back test
+    // reads i's smallest value along each exit's normal (one row per gate, walked along
+    // the normals). Each table is laid out so that its reads stay in one row.
     // Every entry is written below, so the tables skip the zeroing a vector would do,
     // and they come on large pages: tens of megabytes taken page by page cost more in
     // page faults than filling them.
-    const size_t entries = groupCount_ * gates.size();
-    tables_.Reset(2 * entries, sizeof(float), true);
-    maxByNormal_ = reinterpret_cast<float*>(tables_.Take(entries * sizeof(float)));
-    minByGate_ = reinterpret_cast<float*>(tables_.Take(entries * sizeof(float)));
-    for (size_t g = 0; g < groupCount_; ++g) {
-        for (size_t j = 0; j < gates.size(); ++j) {
+    const size_t frontEntries = groupCount_ * columnCount_;
+    const size_t behindEntries = groupCount_ * gates.size();
+    tables_.Reset(frontEntries + behindEntries, sizeof(float), true);
+    maxByNormal_ = reinterpret_cast<float*>(tables_.Take(frontEntries * sizeof(float)));
+    minByGate_ = reinterpret_cast<float*>(tables_.Take(behindEntries * sizeof(float)));
+    constexpr size_t NO_COLUMN = SIZE_MAX;
+    std::vector<size_t> columnOf(gates.size(), NO_COLUMN);
+    for (size_t c = 0; c < columnCount_; ++c) {
+        columnOf[columns[c]] = c;
+    }
+    for (size_t j = 0; j < gates.size(); ++j) {
+        for (size_t g = 0; g < groupCount_; ++g) {
             const Range range = ExtentAlong(normals[g], gates[j].polygon);
-            maxByNormal_[g * gates.size() + j] = range.max;
             minByGate_[j * groupCount_ + g] = range.min;
+            if (columnOf[j] != NO_COLUMN) {
+                maxByNormal_[g * columnCount_ + columnOf[j]] = range.max;
+            }
         }
     }
 }

@@ -38,34 +38,18 @@ inline bool IsBackOrSpanning(PolySide side) {
 class GateProjections {
 public:
     // Tables over every gate that leads somewhere, unless the level has too many distinct
-    // normals for them; then every test classifies the polygons.
-    explicit GateProjections(std::vector<Gate>& gates);
+    // normals for them; then every test classifies the polygons. The front tables' columns
+    // are the gates of `columns`, in that order: the flood reads them in the order it
+    // walks the leaves' exits, and a row laid out the same way is read front to back.
+    GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns);
 
     // False when the level has too many normals for the tables (or none were asked for):
-    // then ReachesInFront and ReachesBehind classify the polygons directly.
+    // then the flood classifies the polygons directly.
     bool HasTables() const { return groupCount_ != 0; }
 
     // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
-    // front or spanning).
-    bool ReachesInFront(size_t j, size_t i) const {
-        if (groupCount_ == 0) {
-            return ClassifiesInFront(j, i);
-        }
-        return BeyondTolerance(FrontRow(i)[j] - gates_[i].polygon.plane.d, margin_[i],
-                               [&] { return ClassifiesInFront(j, i); });
-    }
-
-    // Whether gate i's polygon has a corner behind gate j's plane (it classifies as back or
-    // spanning).
-    bool ReachesBehind(size_t i, size_t j) const {
-        if (groupCount_ == 0) {
-            return ClassifiesBehind(i, j);
-        }
-        return BeyondTolerance(-(BehindRow(i)[groupOf_[j]] - gates_[j].polygon.plane.d), margin_[j],
-                               [&] { return ClassifiesBehind(i, j); });
-    }
-
-    // The two tests above, made by classifying the polygons.
+    // front or spanning), and whether gate i's polygon has a corner behind gate j's plane
+    // (it classifies as back or spanning), by classifying the polygons.
     bool ClassifiesInFront(size_t j, size_t i) const {
         return IsFrontOrSpanning(ClassifyPoly(gates_[i].polygon.plane, gates_[j].polygon));
     }
@@ -87,11 +71,13 @@ public:
         return classify();
     }
 
-    // With tables: the largest value of every gate's corners along gate i's normal, indexed
-    // by gate, and the smallest value of gate i's corners along every normal, indexed by
-    // normal.
-    const float* FrontRow(size_t i) const { return &maxByNormal_[groupOf_[i] * gates_.size()]; }
+    // With tables: the largest value of every column's gate's corners along gate i's
+    // normal, indexed by column, and the smallest value of gate i's corners along every
+    // normal, indexed by normal.
+    const float* FrontRow(size_t i) const { return &maxByNormal_[groupOf_[i] * columnCount_]; }
     const float* BehindRow(size_t i) const { return &minByGate_[i * groupCount_]; }
+    // Number of distinct normals, the rows of the front table; 0 without tables.
+    size_t GroupCount() const { return groupCount_; }
     // Index of gate j's normal; only with tables, and only for a gate that leads somewhere.
     uint32_t GroupOf(size_t j) const { return static_cast<uint32_t>(groupOf_[j]); }
     // How far gate j's values along its own normal may lie from its row's; 0 when its
@@ -155,8 +141,9 @@ private:
     std::vector<size_t> groupOf_;  // per gate: index of its normal, NO_GROUP for none
     std::vector<float> margin_;    // per gate: see Margin
     size_t groupCount_ = 0;
+    size_t columnCount_ = 0;
     ZeroedBlock tables_;            // the storage of the two tables below
-    float* maxByNormal_ = nullptr;  // [normal][gate]: largest value over the corners
+    float* maxByNormal_ = nullptr;  // [normal][column]: largest value over the corners
     float* minByGate_ = nullptr;    // [gate][normal]: smallest value over the corners
 };
 
