@@ -25,6 +25,9 @@ namespace bsppvs {
 namespace {
 
 constexpr size_t BATCH = 64;
+// Up to this many floods an exit's tests are made one at a time; beyond, all the batch's
+// lookups side by side.
+constexpr int FEW_FLOODS = 8;
 
 // The exits of every leaf packed side by side, in leaf order, with what the flood reads of
 // each: reading them from the gates and leaves themselves would cost a cache miss per exit.
@@ -158,9 +161,11 @@ private:
             const auto i = static_cast<size_t>(sources[k]);
             const float margin = projections_.Margin(i);
             d_[k] = gates_[i].polygon.plane.d;
+            margin_[k] = margin;
             high_[k] = POLY_CLASSIFY_EPSILON + margin;
             low_[k] = POLY_CLASSIFY_EPSILON - margin;
             const float* row = projections_.FrontRow(i);
+            row_[k] = row;
             if (runs_.empty() || runs_.back().row != row) {
                 runs_.push_back({row, k, k});
             }
@@ -186,14 +191,15 @@ private:
     }
 
     void PassOn(int32_t leaf) {
-        const uint64_t fresh = reached_[leaf] & ~passed_[leaf];
+        uint64_t* reached = reached_.data();
+        const uint64_t fresh = reached[leaf] & ~passed_[leaf];
         passed_[leaf] |= fresh;
-        const uint32_t end = graph_.firstExit[leaf + 1];
         const int32_t* targets = graph_.exitTarget.data();
         ExitFloods* exits = exits_.data();
+        const uint32_t end = graph_.firstExit[leaf + 1];
         for (uint32_t e = graph_.firstExit[leaf]; e < end; ++e) {
             const int32_t target = targets[e];
-            const uint64_t wanted = fresh & ~reached_[target];
+            const uint64_t wanted = fresh & ~reached[target];
             if (wanted == 0) {
                 continue;
             }
@@ -207,18 +213,20 @@ private:
         }
     }
 
-    // Learns whether exit e lets through the floods of `wanted` it does not know yet.
-    void Learn(uint32_t e, uint64_t wanted) {
+    // Learns whether exit e lets through the floods of `wanted` it does not know yet. Kept
+    // out of line, so that the walk above keeps its state in registers.
+    [[gnu::noinline]] void Learn(uint32_t e, uint64_t wanted) {
         ExitFloods& exit = exits_[e];
         if (exit.known == 0) {
             learned_.push_back(e);
         }
-        if (projections_.HasTables()) {
+        const uint64_t unknown = wanted & ~exit.known;
+        if (projections_.HasTables() && std::popcount(unknown) > FEW_FLOODS) {
+            // Many at once: all the batch's lookups side by side cost less.
             exit.allowed = LookUp(e);
             exit.known = batchMask_;
         } else {
-            const uint64_t unknown = wanted & ~exit.known;
-            exit.allowed |= Classify(e, unknown);
+            exit.allowed |= Decide(e, unknown);
             exit.known |= unknown;
         }
     }
@@ -258,13 +266,27 @@ private:
         return allowed;
     }
 
-    // Without tables: the floods of `bits` tested by classifying the polygons.
-    uint64_t Classify(uint32_t e, uint64_t bits) const {
+    // The floods of `bits` tested one at a time: by lookups with tables, else by
+    // classifying the polygons.
+    uint64_t Decide(uint32_t e, uint64_t bits) const {
         const auto j = static_cast<size_t>(graph_.exitGate[e]);
         uint64_t allowed = 0;
         for (; bits != 0; bits &= bits - 1) {
-            const auto i = static_cast<size_t>(sources_[std::countr_zero(bits)]);
-            if (projections_.ClassifiesInFront(j, i) && projections_.ClassifiesBehind(i, j)) {
+            const auto k = static_cast<size_t>(std::countr_zero(bits));
+            const auto i = static_cast<size_t>(sources_[k]);
+            const auto inFront = [&] { return projections_.ClassifiesInFront(j, i); };
+            const auto behind = [&] { return projections_.ClassifiesBehind(i, j); };
+            bool follows = false;
+            if (projections_.HasTables()) {
+                const FloodGraph::ExitPlane& plane = graph_.exitPlane[e];
+                follows =
+                    GateProjections::BeyondTolerance(row_[k][e] - d_[k], margin_[k], inFront) &&
+                    GateProjections::BeyondTolerance(-(behind_[plane.group * BATCH + k] - plane.d),
+                                                     plane.margin, behind);
+            } else {
+                follows = inFront() && behind();
+            }
+            if (follows) {
                 allowed |= bits & -bits;
             }
         }
@@ -349,6 +371,8 @@ private:
     // runs of sources that share a front row; per normal and source, the source's
     // smallest value along that normal.
     float d_[BATCH] = {};
+    float margin_[BATCH] = {};
+    const float* row_[BATCH] = {};
     float high_[BATCH] = {};
     float low_[BATCH] = {};
     std::vector<RowRun> runs_;
