@@ -79,7 +79,8 @@ bool ChainClipper::ClipBySeparators(VisState& st, VisState& nw) {
         {&nw.targetPoly, &st.targetPoly, &nw.sourcePoly, 0},
     };
     for (int32_t s = 0; s < 4 && s < clipSteps_; ++s) {
-        if (ClipBySeparatingPlanes(*steps[s].a, *steps[s].b, *steps[s].c, steps[s].keepBack) == 0) {
+        if (ClipBySeparatingPlanes(*steps[s].a, *steps[s].b, *steps[s].c, steps[s].keepBack,
+                                   scratch_) == 0) {
             return false;
         }
     }

@@ -1,8 +1,5 @@
 #include "pvs/polygon_clips.h"
 
-#include "bsp/classify.h"
-#include "geometry/tolerances.h"
-
 namespace bsppvs {
 
 void ClipToFront(BuildPoly& polygon, const Plane& plane) {
@@ -14,6 +11,25 @@ void ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch) {
     polygon.ClipInPlace(plane, EPSILON, false, scratch);
 }
 
+void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes) {
+    planes.clear();
+    ForEachSeparatingPlane(a, b, [&](const Plane& plane) {
+        planes.push_back(plane);
+        return true;
+    });
+}
+
+int32_t ClipByPlanes(const std::vector<Plane>& planes, BuildPoly& c, int32_t keepBack,
+                     Winding& scratch) {
+    for (const Plane& plane : planes) {
+        c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch);
+        if (c.points.empty()) {
+            return 0;  // nothing left to cut
+        }
+    }
+    return static_cast<int32_t>(c.points.size());
+}
+
 int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t keepBack) {
     Winding scratch;
     return ClipBySeparatingPlanes(a, b, c, keepBack, scratch);
@@ -21,42 +37,10 @@ int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t
 
 int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t keepBack,
                                Winding& scratch) {
-    const size_t edgeCount = a.points.size();
-    for (size_t i = 0; i < edgeCount; ++i) {
-        const Vector3 p = a.points[i];
-        const Vector3 pNext = a.points[(i + 1) % edgeCount];
-        const Vector3 edge = Subtract(pNext, p);
-        for (size_t j = 0; j < b.points.size(); ++j) {
-            Vector3 n = Cross(edge, Subtract(b.points[j], p));
-            if (n == ORIGIN) {
-                continue;
-            }
-            Normalize(n);
-            if (Dot(n, n) < SEPARATOR_MIN_LENGTH_SQ) {
-                continue;
-            }
-            Plane plane(n, Dot(n, p));
-            // The plane must have a wholly on one side and b wholly on the other; it is
-            // then turned so that a lies behind it. Reversing a plane mirrors every
-            // distance exactly, so b's side is read before the turn and a polygon b spans
-            // costs no look at a.
-            const PolySide sideOfB = ClassifyPoly(plane, b);
-            if (sideOfB != FRONT && sideOfB != BACK) {
-                continue;
-            }
-            const PolySide sideOfA = ClassifyPoly(plane, a);
-            if (sideOfA == sideOfB || (sideOfA != FRONT && sideOfA != BACK)) {
-                continue;
-            }
-            if (sideOfA == FRONT) {
-                plane = plane.Reversed();
-            }
-            c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch);
-            if (c.points.empty()) {
-                return 0;  // nothing left to cut
-            }
-        }
-    }
+    ForEachSeparatingPlane(a.points, b.points, [&](const Plane& plane) {
+        c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch);
+        return !c.points.empty();  // once nothing is left, there is nothing to cut
+    });
     return static_cast<int32_t>(c.points.size());
 }
 

@@ -4,9 +4,11 @@
 // front of a plane, and cutting a polygon by the planes that separate two others.
 
 #include <cstdint>
+#include <vector>
 
 #include "bsp/build_poly.h"
 #include "geometry/plane.h"
+#include "geometry/tolerances.h"
 
 namespace bsppvs {
 
@@ -15,6 +17,70 @@ namespace bsppvs {
 void ClipToFront(BuildPoly& polygon, const Plane& plane);
 // The same with caller-owned working space, which keeps repeated clips from allocating.
 void ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch);
+
+// Which side of a plane a whole ring lies on at the polygon tolerance: FRONT when no corner
+// lies behind and one in front, BACK the other way round, else NEITHER (corners on both
+// sides, or every corner on the plane). The verdict ClassifyPoly gives, without its look
+// at the facing of a ring on the plane.
+enum class RingSide { NEITHER, FRONT, BACK };
+
+inline RingSide SideOfRing(const Plane& plane, const Winding& ring) {
+    bool front = false;
+    bool back = false;
+    for (const Vector3& p : ring) {
+        const float s = plane.SignedDistance(p);
+        front |= s > POLY_CLASSIFY_EPSILON;
+        back |= s < -POLY_CLASSIFY_EPSILON;
+    }
+    if (front == back) {
+        return RingSide::NEITHER;
+    }
+    return front ? RingSide::FRONT : RingSide::BACK;
+}
+
+// Calls use(plane) for every plane through an edge of a and a vertex of b that has a wholly
+// on one side and b wholly on the other, turned so that a lies behind it, edge by edge of
+// a and vertex by vertex of b; stops early when use returns false.
+template <typename Use>
+void ForEachSeparatingPlane(const Winding& a, const Winding& b, Use&& use) {
+    const size_t edgeCount = a.size();
+    for (size_t i = 0; i < edgeCount; ++i) {
+        const Vector3 p = a[i];
+        const Vector3 edge = Subtract(a[i + 1 < edgeCount ? i + 1 : 0], p);
+        for (const Vector3& q : b) {
+            Vector3 n = Cross(edge, Subtract(q, p));
+            if (n == ORIGIN) {
+                continue;
+            }
+            Normalize(n);
+            if (Dot(n, n) < SEPARATOR_MIN_LENGTH_SQ) {
+                continue;
+            }
+            const Plane plane(n, Dot(n, p));
+            // Reversing a plane mirrors every distance exactly, so b's side is read before
+            // the turn, and a polygon b does not lie wholly beside costs no look at a.
+            const RingSide sideOfB = SideOfRing(plane, b);
+            if (sideOfB == RingSide::NEITHER) {
+                continue;
+            }
+            const RingSide sideOfA = SideOfRing(plane, a);
+            if (sideOfA == RingSide::NEITHER || sideOfA == sideOfB) {
+                continue;
+            }
+            if (!use(sideOfA == RingSide::FRONT ? plane.Reversed() : plane)) {
+                return;
+            }
+        }
+    }
+}
+
+// The planes of ForEachSeparatingPlane(a, b), in its order, in planes (replaced).
+void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes);
+
+// Cuts c by each plane in turn, keeping the back part when keepBack is 1 and the front part
+// when 0, until nothing is left. Returns c's point count afterwards.
+int32_t ClipByPlanes(const std::vector<Plane>& planes, BuildPoly& c, int32_t keepBack,
+                     Winding& scratch);
 
 // For every plane through an edge of a and a vertex of b that has a wholly behind it and b
 // wholly in front, cuts c by it, keeping the back part when keepBack is 1 and the front
