@@ -140,7 +140,7 @@ bool Poly::Split(const Plane& plane, Poly& front, Poly& back, float tol) const {
     return counts.front > 0 && counts.back > 0;
 }
 
-void Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch) {
+bool Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch) {
     // Most clips cut nothing: a first pass that only classifies finds those without
     // copying the ring. It classifies exactly as the split does, so the outcome is the same.
     const Side cutSide = keepBack ? SIDE_FRONT : SIDE_BACK;
@@ -153,7 +153,7 @@ void Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& sc
         anyCut = anyCut || side == cutSide;
     }
     if (anyKept && !anyCut) {
-        return;
+        return false;
     }
     scratch.clear();
     const SplitCounts counts =
@@ -162,7 +162,7 @@ void Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& sc
     const int cut = keepBack ? counts.front : counts.back;
     if (kept > 0 && cut == 0) {
         // Nothing crossed: the part is the ring itself, in the same order.
-        return;
+        return false;
     }
     if (kept > 0) {
         points.swap(scratch);
@@ -171,6 +171,7 @@ void Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& sc
     }
     planeValid = 0;
     RebuildFan();
+    return true;
 }
 
 }  // namespace bsppvs

@@ -66,7 +66,8 @@ struct Poly {
     // vertex lies beyond tol on that side. scratch is working space whose buffer is
     // swapped with the ring's, so repeated clips stop allocating once the buffers have
     // grown. A ring with nothing on the other side is kept as it is, cached plane too.
-    void ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch);
+    // Returns whether the ring changed.
+    bool ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& scratch);
 
 private:
     void RebuildFan();

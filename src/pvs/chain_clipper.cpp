@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cassert>
 
+#include "geometry/tolerances.h"
 #include "pvs/polygon_clips.h"
 #include "pvs/set_layout.h"
 
 namespace bsppvs {
 
-void ChainClipper::Run(Gate& source, ZeroedArena& store) {
+void ChainClipper::Run(int32_t sourceIndex, ZeroedArena& store) {
+    Gate& source = gates_[sourceIndex];
     VisState& start = Level(0);
     const WordRange words = source.mightSee.Words();
     std::copy(source.mightSee.WordData(), source.mightSee.WordData() + words.Size(),
@@ -21,6 +23,9 @@ void ChainClipper::Run(Gate& source, ZeroedArena& store) {
     sourcePlane_ = source.polygon.GetPlane();
     start.sourcePoly = source.polygon;
     start.targetPoly = source.polygon;
+    start.sourceGate = sourceIndex;
+    start.targetGate = sourceIndex;
+    separators_.StartSource(sourceIndex);
     seenRange_ = {};
     Recurse(source, source.targetLeaf, 0, true);
     source.seesRange = seenRange_;
@@ -65,26 +70,47 @@ bool ChainClipper::Narrow(const VisState& st, const Gate& candidate, VisState& n
     return news != 0;
 }
 
-bool ChainClipper::ClipBySeparators(VisState& st, VisState& nw) {
-    struct Step {
-        BuildPoly* a;
-        BuildPoly* b;
-        BuildPoly* c;
-        int32_t keepBack;
-    };
-    const Step steps[4] = {
-        {&st.sourcePoly, &st.targetPoly, &nw.targetPoly, 0},
-        {&st.targetPoly, &st.sourcePoly, &nw.targetPoly, 1},
-        {&st.targetPoly, &nw.targetPoly, &nw.sourcePoly, 1},
-        {&nw.targetPoly, &st.targetPoly, &nw.sourcePoly, 0},
-    };
-    for (int32_t s = 0; s < 4 && s < clipSteps_; ++s) {
-        if (ClipBySeparatingPlanes(*steps[s].a, *steps[s].b, *steps[s].c, steps[s].keepBack,
-                                   scratch_) == 0) {
+bool ChainClipper::ClipBySeparators(VisState& st, VisState& nw, size_t exit) {
+    for (int32_t step = 0; step < 4 && step < clipSteps_; ++step) {
+        if (!ClipStep(step, st, nw, exit)) {
             return false;
         }
     }
     return true;
+}
+
+bool ChainClipper::ClipStep(int32_t step, const VisState& st, VisState& nw, size_t exit) {
+    // Steps 0 and 1 cut the candidate by the planes between the chain's two polygons, one
+    // way and the other; steps 2 and 3 cut the source by the planes between the last gate
+    // and the candidate.
+    const bool forward = step == 0 || step == 3;
+    const bool chainPair = step >= 2;
+    const BuildPoly& one = chainPair ? st.targetPoly : st.sourcePoly;
+    const BuildPoly& other = chainPair ? nw.targetPoly : st.targetPoly;
+    const int32_t oneGate = chainPair ? st.targetGate : st.sourceGate;
+    const int32_t otherGate = chainPair ? nw.targetGate : st.targetGate;
+    const BuildPoly& a = step == 0 || step == 2 ? one : other;
+    const BuildPoly& b = step == 0 || step == 2 ? other : one;
+    BuildPoly& c = chainPair ? nw.sourcePoly : nw.targetPoly;
+    int32_t& cGate = chainPair ? nw.sourceGate : nw.targetGate;
+    const int32_t keepBack = forward ? 0 : 1;
+    bool changed = false;
+    if (oneGate != -1 && otherGate != -1) {
+        const bool oneFirst = step == 0 || step == 2;
+        const SeparatorCache::Planes planes = chainPair
+                                                  ? separators_.ChainPair(oneGate, exit, oneFirst)
+                                                  : separators_.SourcePair(otherGate, oneFirst);
+        changed = ClipByPlanes(planes.data, planes.count, c, keepBack, scratch_);
+    } else {
+        ForEachSeparatingPlane(a.points, b.points, [&](const Plane& plane) {
+            changed |= c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch_);
+            return !c.points.empty();
+        });
+    }
+    if (changed) {
+        cGate = -1;
+    }
+    return !c.points.empty();
 }
 
 void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool first) {
@@ -94,7 +120,9 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
-    for (const int32_t g : leaves_[leaf].gateIndices) {
+    const std::vector<int32_t>& exits = leaves_[leaf].gateIndices;
+    for (size_t exit = 0; exit < exits.size(); ++exit) {
+        const int32_t g = exits[exit];
         const Gate& candidate = gates_[g];
         assert(candidate.targetLeaf != -1 && "gates listed in a leaf lead somewhere");
         if (!Holds(st, candidate.targetLeaf) || onChain_[candidate.targetLeaf] != 0) {
@@ -104,15 +132,18 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
             continue;
         }
         nw.sourcePoly = st.sourcePoly;
+        nw.sourceGate = st.sourceGate;
         nw.targetPoly = candidate.polygon;
-        ClipToFront(nw.targetPoly, sourcePlane_, scratch_);
+        nw.targetGate = ClipToFront(nw.targetPoly, sourcePlane_, scratch_) ? -1 : g;
         if (nw.targetPoly.points.empty()) {
             continue;
         }
         if (!first) {
             // Keep the part of the source behind the (clipped) candidate.
-            ClipToFront(nw.sourcePoly, nw.targetPoly.GetPlane().Reversed(), scratch_);
-            if (nw.sourcePoly.points.empty() || !ClipBySeparators(st, nw)) {
+            if (ClipToFront(nw.sourcePoly, nw.targetPoly.GetPlane().Reversed(), scratch_)) {
+                nw.sourceGate = -1;
+            }
+            if (nw.sourcePoly.points.empty() || !ClipBySeparators(st, nw, exit)) {
                 continue;
             }
         }

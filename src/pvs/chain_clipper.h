@@ -9,6 +9,7 @@
 #include "core/zeroed_arena.h"
 #include "geometry/polygon.h"
 #include "pvs/gate.h"
+#include "pvs/separator_cache.h"
 
 namespace bsppvs {
 
@@ -22,11 +23,12 @@ public:
           leaves_(leaves),
           clipSteps_(clipSteps),
           seen_(WordsFor(leaves.size()), 0),
-          onChain_(leaves.size(), 0) {}
+          onChain_(leaves.size(), 0),
+          separators_(gates, leaves) {}
 
-    // Fills source's sees, stored in store, and seesRange by following every chain of gates
-    // from it. Reads the sets of the other gates and writes only source's.
-    void Run(Gate& source, ZeroedArena& store);
+    // Fills the sees, stored in store, and seesRange of gate `source` by following every
+    // chain of gates from it. Reads the sets of the other gates and writes only source's.
+    void Run(int32_t source, ZeroedArena& store);
 
 private:
     static bool Holds(const VisState& st, int32_t leaf) {
@@ -42,8 +44,13 @@ private:
     bool Narrow(const VisState& st, const Gate& candidate, VisState& nw) const;
 
     // Steps 1 and 2 narrow the candidate to what the chain lets through; steps 3 and 4
-    // narrow the source to what can still see through the candidate.
-    bool ClipBySeparators(VisState& st, VisState& nw);
+    // narrow the source to what can still see through the candidate, which is exit number
+    // `exit` of st's leaf.
+    bool ClipBySeparators(VisState& st, VisState& nw, size_t exit);
+
+    // One step: cuts c by the planes separating a from b, from the cache when both are
+    // whole gate polygons. False when nothing of c is left.
+    bool ClipStep(int32_t step, const VisState& st, VisState& nw, size_t exit);
 
     void Recurse(const Gate& source, int32_t leaf, size_t depth, bool first);
 
@@ -69,6 +76,7 @@ private:
     // between two leaves whose gates the clips no longer shrink, without end. Refusing the
     // second entry bounds the recursion by the leaf count.
     std::vector<uint8_t> onChain_;
+    SeparatorCache separators_;
 };
 
 }  // namespace bsppvs

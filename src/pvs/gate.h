@@ -51,6 +51,10 @@ struct VisState {
     BuildPoly sourcePoly;
     // The last gate passed, clipped to what can be seen of it.
     BuildPoly targetPoly;
+    // The gates whose whole polygons sourcePoly and targetPoly still are; -1 once a clip
+    // has cut them.
+    int32_t sourceGate = -1;
+    int32_t targetGate = -1;
 };
 
 }  // namespace bsppvs

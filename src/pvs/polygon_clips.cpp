@@ -7,8 +7,8 @@ void ClipToFront(BuildPoly& polygon, const Plane& plane) {
     ClipToFront(polygon, plane, scratch);
 }
 
-void ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch) {
-    polygon.ClipInPlace(plane, EPSILON, false, scratch);
+bool ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch) {
+    return polygon.ClipInPlace(plane, EPSILON, false, scratch);
 }
 
 void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes) {
@@ -19,15 +19,13 @@ void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>
     });
 }
 
-int32_t ClipByPlanes(const std::vector<Plane>& planes, BuildPoly& c, int32_t keepBack,
-                     Winding& scratch) {
-    for (const Plane& plane : planes) {
-        c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch);
-        if (c.points.empty()) {
-            return 0;  // nothing left to cut
-        }
+bool ClipByPlanes(const Plane* planes, size_t count, BuildPoly& c, int32_t keepBack,
+                  Winding& scratch) {
+    bool changed = false;
+    for (size_t i = 0; i < count && !c.points.empty(); ++i) {
+        changed |= c.ClipInPlace(planes[i], EPSILON, keepBack != 0, scratch);
     }
-    return static_cast<int32_t>(c.points.size());
+    return changed;
 }
 
 int32_t ClipBySeparatingPlanes(BuildPoly& a, BuildPoly& b, BuildPoly& c, int32_t keepBack) {

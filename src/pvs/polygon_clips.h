@@ -16,7 +16,8 @@ namespace bsppvs {
 // vertex lies that far in front.
 void ClipToFront(BuildPoly& polygon, const Plane& plane);
 // The same with caller-owned working space, which keeps repeated clips from allocating.
-void ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch);
+// Returns whether the polygon changed.
+bool ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch);
 
 // Which side of a plane a whole ring lies on at the polygon tolerance: FRONT when no corner
 // lies behind and one in front, BACK the other way round, else NEITHER (corners on both
@@ -77,10 +78,10 @@ void ForEachSeparatingPlane(const Winding& a, const Winding& b, Use&& use) {
 // The planes of ForEachSeparatingPlane(a, b), in its order, in planes (replaced).
 void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes);
 
-// Cuts c by each plane in turn, keeping the back part when keepBack is 1 and the front part
-// when 0, until nothing is left. Returns c's point count afterwards.
-int32_t ClipByPlanes(const std::vector<Plane>& planes, BuildPoly& c, int32_t keepBack,
-                     Winding& scratch);
+// Cuts c by planes[0] to planes[count - 1] in turn, keeping the back part when keepBack is
+// 1 and the front part when 0, until nothing is left. Returns whether c changed.
+bool ClipByPlanes(const Plane* planes, size_t count, BuildPoly& c, int32_t keepBack,
+                  Winding& scratch);
 
 // For every plane through an edge of a and a vertex of b that has a wholly behind it and b
 // wholly in front, cuts c by it, keeping the back part when keepBack is 1 and the front

@@ -38,7 +38,7 @@ void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& 
         gate.progress = GATE_RUNNING;
         // A gate that leads nowhere is never entered and sees nothing.
         if (gate.targetLeaf != -1) {
-            clipper.Run(gate, gateSets);
+            clipper.Run(index, gateSets);
         }
         gate.progress = GATE_DONE;
         if (progress) {
