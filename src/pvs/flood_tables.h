@@ -38,10 +38,12 @@ inline bool IsBackOrSpanning(PolySide side) {
 class GateProjections {
 public:
     // Tables over every gate that leads somewhere, unless the level has too many distinct
-    // normals for them; then every test classifies the polygons. The front tables' columns
-    // are the gates of `columns`, in that order: the flood reads them in the order it
-    // walks the leaves' exits, and a row laid out the same way is read front to back.
-    GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns);
+    // normals for them or useTables is false; then every test classifies the polygons. The
+    // front tables' columns are the gates of `columns`, in that order: the flood reads them
+    // in the order it walks the leaves' exits, and a row laid out the same way is read
+    // front to back.
+    GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns,
+                    bool useTables = true);
 
     // False when the level has too many normals for the tables (or none were asked for):
     // then the flood classifies the polygons directly.
@@ -90,7 +92,10 @@ private:
         float max = -std::numeric_limits<float>::infinity();
     };
     static constexpr size_t NO_GROUP = SIZE_MAX;
-    static constexpr size_t MAX_TABLE_ENTRIES = size_t{1} << 24;
+    // Each table holds one float per gate and normal. An open maze of 256 rooms a side has
+    // about 270,000 gates and 200 normals, 220 MiB a table; a level far beyond that
+    // classifies instead.
+    static constexpr size_t MAX_TABLE_ENTRIES = size_t{1} << 27;
 
     static Range ExtentAlong(const Plane& normal, const Poly& polygon) {
         Range range;
