@@ -405,12 +405,12 @@ std::vector<int32_t> FloodOrder(const std::vector<Gate>& gates,
 }  // namespace
 
 void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
-                   int32_t threads) {
+                   int32_t threads, bool useTables) {
     const std::vector<BspLeaf>& leaves = tree.leaves;
     // Fills every gate's plane cache first, so the floods below only read shared state and
     // can run side by side, each writing its own gates' sets.
     FloodGraph graph(gates, leaves);
-    const GateProjections projections(gates, graph.exitGate);
+    const GateProjections projections(gates, graph.exitGate, useTables);
     graph.AddPlanes(gates, projections);
     const std::vector<int32_t> order = FloodOrder(gates, projections);
     for (Gate& gate : gates) {

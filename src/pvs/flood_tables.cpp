@@ -4,7 +4,8 @@
 
 namespace bsppvs {
 
-GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns)
+GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns,
+                                 bool useTables)
     : gates_(gates), columnCount_(columns.size()) {
     std::vector<Plane> normals;
     std::map<std::array<int64_t, 3>, size_t> byKey;
@@ -27,7 +28,7 @@ GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int
         }
     }
     groupCount_ = normals.size();
-    if (groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
+    if (!useTables || groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
         groupCount_ = 0;  // too many normals: classify directly
         return;
     }

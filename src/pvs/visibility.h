@@ -24,9 +24,11 @@ void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& 
                 ZeroedArena& gateSets);
 
 // Sets every gate's mightSee (stored in gateSets), mightSeeCount and mightSeeRange. The
-// floods run on up to `threads` threads; the sets are the same for every count.
+// floods run on up to `threads` threads; the sets are the same for every count. With
+// useTables false every test classifies the polygons, as it does on levels with too many
+// distinct normals for the lookup tables; the sets are the same either way.
 void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
-                   int32_t threads = 1);
+                   int32_t threads = 1, bool useTables = true);
 
 // Sets every gate's sees (stored in gateSets) and seesRange and leaves every gate
 // GATE_DONE. Gates are taken in the order of their flood sizes, smallest first, so later

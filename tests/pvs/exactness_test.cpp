@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/pvs_levels.h"
 #include "../support/reference_compile.h"
 #include "compile/bsp_compiler.h"
 #include "compile/compile_json.h"
@@ -32,14 +33,21 @@ std::string CompileToJson(const PlyModel& model, bool literal, int32_t threads) 
 }
 
 TEST(ExactnessTest, FastSearchesAndThreadsGiveTheSameBytes) {
-    const MazeOptions mazes[] = {
-        {6, 6, 1, 0.0, 0},     // perfect maze
-        {10, 7, 2, 0.3, 2},    // loops and halls, not square
-        {12, 12, 3, 0.6, 20},  // open: long sight lines, large floods
-        {16, 16, 4, 0.1, 3},
+    struct Case {
+        MazeOptions maze;
+        levels::Shape shape;
     };
-    for (const MazeOptions& options : mazes) {
+    const Case cases[] = {
+        {{6, 6, 1, 0.0, 0}, levels::Shape::GRID},     // perfect maze
+        {{10, 7, 2, 0.3, 2}, levels::Shape::GRID},    // loops and halls, not square
+        {{12, 12, 3, 0.6, 20}, levels::Shape::GRID},  // open: long sight lines, large floods
+        {{16, 16, 4, 0.1, 3}, levels::Shape::GRID},
+        {{3, 3, 6, 0.6, 2}, levels::Shape::JITTERED},  // slanted walls: clipped chains
+    };
+    for (const Case& c : cases) {
+        const MazeOptions& options = c.maze;
         const auto model = BuildMazeModel(GenerateMaze(options), MazeLayout{});
+        levels::Reshape(*model, c.shape, options.seed);
         const std::string plain = CompileToJson(*model, true, 1);
         for (const int32_t threads : {1, 2, 4}) {
             EXPECT_EQ(CompileToJson(*model, false, threads), plain)

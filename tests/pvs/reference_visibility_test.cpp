@@ -2,7 +2,8 @@
 // frontGates byte per gate pair and floods recursively; the recursion copies fresh sets and
 // polygons at every level, passes over every leaf's byte, and runs every separating plane
 // to the end with fresh split parts. The compiler's packed flood graph, projection tables,
-// shared byte block, leaf ranges and early clip exits must give the very same bytes.
+// batched floods, bit sets over ranges, kept separating planes and early clip exits must
+// give the very same sets.
 
 #include <gtest/gtest.h>
 
@@ -12,12 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "../support/pvs_levels.h"
 #include "bsp/classify.h"
 #include "compile/bsp_compiler.h"
 #include "geometry/tolerances.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 #include "pvs/polygon_clips.h"
+#include "pvs/visibility.h"
 
 namespace bsppvs {
 namespace {
@@ -200,54 +203,80 @@ private:
     std::vector<RefGate> gates_;
 };
 
-TEST(ReferenceVisibility, CompilerGivesTheSameBytesAsThePlainPass) {
-    const MazeOptions mazes[] = {
-        {5, 5, 1, 0.0, 0},     // perfect maze: sets follow the corridors
-        {9, 6, 2, 0.3, 2},     // loops and halls, not square
-        {10, 10, 3, 0.6, 20},  // open: long sight lines, large floods, deep chains
-    };
-    for (const MazeOptions& options : mazes) {
-        auto model = BuildMazeModel(GenerateMaze(options), MazeLayout{});
-        if (options.rooms == 2) {
-            // Turned about a slanted axis and moved far off the origin: no portal normal
-            // is exact, and the coordinates are large, so the flood's lookups meet the
-            // margins of the normals they share a row with and fall back to classifying.
-            const double ca = std::cos(0.4);
-            const double sa = std::sin(0.4);
-            const double cb = std::cos(0.7);
-            const double sb = std::sin(0.7);
-            for (Vector3& p : model->positions) {
-                const double y1 = ca * p.y - sa * p.z;  // about x
-                const double z1 = sa * p.y + ca * p.z;
-                const double x2 = cb * p.x - sb * y1;  // then about z
-                const double y2 = sb * p.x + cb * y1;
-                p = {static_cast<float>(x2 + 4000.0), static_cast<float>(y2),
-                     static_cast<float>(z1 - 3000.0)};
-            }
+// The number of gates whose sets differ from the plain pass's; the first difference found
+// is reported.
+int32_t CountDifferences(const BspCompiler& compiler, const std::vector<RefGate>& expected,
+                         bool sees) {
+    int32_t differ = 0;
+    for (size_t g = 0; g < expected.size(); ++g) {
+        const Gate& gate = compiler.gates[g];
+        const bool same = sees ? gate.sees == expected[g].sees
+                               : gate.mightSeeCount == expected[g].mightSeeCount &&
+                                     gate.mightSee == expected[g].mightSee;
+        if (!same && differ++ == 0) {
+            ADD_FAILURE() << (sees ? "sees" : "mightSee") << " of gate " << g << " differs";
         }
+    }
+    return differ;
+}
+
+// Every shortcut of the flood (64 floods at a time, lookups in tables or not, sets kept
+// as bits over their ranges) and of the recursion (word-wide set tests, separating planes
+// kept per pair of whole gate polygons, early exits of the clips) must leave the sets of
+// the plain pass. On a grid a recursion that skips its fourth clip step still gives the
+// same sets, so the comparison also runs on levels where it does not, and checks that it
+// would notice.
+TEST(ReferenceVisibility, CompilerGivesTheSameBytesAsThePlainPass) {
+    struct Case {
+        const char* what;
+        MazeOptions maze;
+        levels::Shape shape;
+    };
+    const Case cases[] = {
+        {"perfect maze: sets follow the corridors", {5, 5, 1, 0.0, 0}, levels::Shape::GRID},
+        {"loops and halls, not square, turned", {9, 6, 2, 0.3, 2}, levels::Shape::TURNED},
+        {"open: long sight lines, large floods, deep chains",
+         {10, 10, 3, 0.6, 20},
+         levels::Shape::GRID},
+        {"open, turned", {7, 7, 4, 0.6, 8}, levels::Shape::TURNED},
+        {"open, jittered", {3, 3, 5, 0.6, 2}, levels::Shape::JITTERED},
+    };
+    int32_t missedFourthStep = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto model = BuildMazeModel(GenerateMaze(c.maze), MazeLayout{});
+        levels::Reshape(*model, c.shape, c.maze.seed);
         BspCompiler compiler;
         compiler.ImportPolys(*model);
         compiler.BuildTree();
         compiler.BuildPortals();
         compiler.BuildGates();
         ReferencePass reference(compiler);
-        compiler.FloodMightSee();
-        compiler.CalcVisibility();
         reference.Flood();
         reference.Visibility();
-
         const std::vector<RefGate>& expected = reference.Gates();
         ASSERT_EQ(compiler.gates.size(), expected.size());
-        for (size_t g = 0; g < expected.size(); ++g) {
-            const Gate& gate = compiler.gates[g];
-            ASSERT_EQ(gate.mightSeeCount, expected[g].mightSeeCount)
-                << options.width << "x" << options.depth << " gate " << g;
-            ASSERT_TRUE(gate.mightSee == expected[g].mightSee)
-                << options.width << "x" << options.depth << " gate " << g;
-            ASSERT_TRUE(gate.sees == expected[g].sees)
-                << options.width << "x" << options.depth << " gate " << g;
+
+        for (const bool tables : {true, false}) {
+            compiler.BuildGates();
+            FloodMightSee(compiler, compiler.gates, compiler.gateSets, 1, tables);
+            EXPECT_EQ(CountDifferences(compiler, expected, false), 0) << "tables " << tables;
+        }
+        compiler.CalcVisibility();
+        EXPECT_EQ(CountDifferences(compiler, expected, true), 0);
+
+        if (c.shape != levels::Shape::GRID) {
+            compiler.BuildGates();
+            compiler.FloodMightSee();
+            bsppvs::CalcVisibility(compiler, compiler.gates, compiler.gateSets, 3);
+            int32_t differ = 0;
+            for (size_t g = 0; g < expected.size(); ++g) {
+                differ += compiler.gates[g].sees == expected[g].sees ? 0 : 1;
+            }
+            missedFourthStep += differ;
         }
     }
+    EXPECT_GT(missedFourthStep, 0) << "no level tells a recursion without its fourth clip step";
 }
 
 }  // namespace
