@@ -117,18 +117,26 @@ public:
         for (size_t k = 0; k < count; ++k) {
             Reach(gates_[sources_[k]].targetLeaf, uint64_t{1} << k);
         }
-        // Leaves are walked in rising order, sweep after sweep: a leaf reached from one
-        // earlier in the sweep is walked later in the same sweep, with every bit that came
-        // to it by then, which saves most of the walks a queue would make.
+        // Leaves are walked in leaf order, sweeping up and down in turn: a leaf reached from
+        // one earlier in the sweep is walked later in the same sweep, with every bit that
+        // came to it by then, which saves most of the walks a queue would make. Bits that
+        // travel against the sweep wait for the next one, which runs their way.
         int32_t word = 0;
+        int32_t step = 1;
+        const auto last = static_cast<int32_t>(levelWords_) - 1;
         while (pendingCount_ > 0) {
             while (pending_[word] == 0) {
-                word = word + 1 == static_cast<int32_t>(levelWords_) ? 0 : word + 1;
+                if ((step > 0 && word == last) || (step < 0 && word == 0)) {
+                    step = -step;
+                } else {
+                    word += step;
+                }
             }
             const uint64_t bits = pending_[word];
-            pending_[word] = bits & (bits - 1);
+            const int32_t bit = step > 0 ? std::countr_zero(bits) : 63 - std::countl_zero(bits);
+            pending_[word] = bits & ~(uint64_t{1} << bit);
             --pendingCount_;
-            PassOn(word * LEAVES_PER_WORD + std::countr_zero(bits));
+            PassOn(word * LEAVES_PER_WORD + bit);
         }
         StoreSets();
         Clear();
