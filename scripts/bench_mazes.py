@@ -3,6 +3,7 @@
 
     scripts/bench_mazes.py BUILD_DIR [--sizes 16,32,64,128] [--seeds 1,2,3]
         [--kinds standard,open] [--runs 3] [--threads 1] [--json OUT] [--quick]
+        [--huge open:256:1]
     scripts/bench_mazes.py BUILD_DIR --compare OLD.json          # run, then compare
     scripts/bench_mazes.py --compare OLD.json --against NEW.json  # compare two runs
     scripts/bench_mazes.py BUILD_DIR --levels --sizes 64 --seeds 1  # the quality levels
@@ -67,8 +68,22 @@ TIME_COLUMNS = [
 ]
 
 
+# Compiled once each after the table: open 256 takes minutes and gigabytes.
+HUGE_MAZES = [("open", 256, 1)]
+
+
 class BenchError(Exception):
     pass
+
+
+def parse_huge(text):
+    try:
+        kind, size, seed = text.split(":")
+        if kind not in KINDS:
+            raise ValueError
+        return (kind, int(size), int(seed))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected KIND:ROOMS:SEED, got {text!r}")
 
 
 def parse_list(text, kind):
@@ -308,6 +323,7 @@ def run_benchmark(args):
         "machine": machine,
         "build_type": build_type(build),
         "settings": {"sizes": args.sizes, "seeds": args.seeds, "kinds": args.kinds,
+                     "huge": [list(h) for h in args.huge],
                      "runs": args.runs, "long": args.long, "threads": args.threads,
                      "bspc_options": extra, "levels": args.levels,
                      "maze_kinds": {k: KINDS[k] for k in args.kinds}},
@@ -332,6 +348,19 @@ def show(saved, markdown):
             table.row(summaries[(row["kind"], row["size"])])
 
 
+def measure_maze(args, mazegen, bspc, extra, tmp, kind, size, seed, runs):
+    """One row: the maze compiled `runs` times (once if the first compile takes long)."""
+    path = Path(tmp) / f"{kind}-{size}-{seed}.ply"
+    maze = make_maze(mazegen, kind, size, seed, path)
+    results = [compile_once(bspc, path, args.threads, extra)]
+    if results[0]["wall"] <= args.long:
+        results += [compile_once(bspc, path, args.threads, extra) for _ in range(runs - 1)]
+    row = median_row(results)
+    row.update({"kind": kind, "size": size, "seed": seed, **maze})
+    path.unlink()
+    return row
+
+
 def run_table(args, mazegen, bspc, extra):
     table = Table(args.markdown)
     table.header()
@@ -341,15 +370,8 @@ def run_table(args, mazegen, bspc, extra):
             for size in args.sizes:
                 group = []
                 for seed in args.seeds:
-                    path = Path(tmp) / f"{kind}-{size}-{seed}.ply"
-                    maze = make_maze(mazegen, kind, size, seed, path)
-                    runs = [compile_once(bspc, path, args.threads, extra)]
-                    if runs[0]["wall"] <= args.long:
-                        runs += [compile_once(bspc, path, args.threads, extra)
-                                 for _ in range(args.runs - 1)]
-                    row = median_row(runs)
-                    row.update({"kind": kind, "size": size, "seed": seed, **maze})
-                    path.unlink()
+                    row = measure_maze(args, mazegen, bspc, extra, tmp, kind, size, seed,
+                                       args.runs)
                     table.row(row)
                     group.append(row)
                 rows += group
@@ -357,6 +379,11 @@ def run_table(args, mazegen, bspc, extra):
                     summary = summary_row(group)
                     table.row(summary)
                     summaries.append(summary)
+        # The largest mazes take minutes, so each is compiled once and stands alone.
+        for kind, size, seed in args.huge:
+            row = measure_maze(args, mazegen, bspc, extra, tmp, kind, size, seed, 1)
+            table.row(row)
+            rows.append(row)
     return rows, summaries
 
 
@@ -470,6 +497,9 @@ def main(argv=None):
     parser.add_argument("--levels", action="store_true", help="compile each maze at every "
                         "quality level (--clip-steps 4..0, --fast) instead of the table")
     parser.add_argument("--quick", action="store_true", help="smoke test: sizes 16,32, one run")
+    parser.add_argument("--huge", type=lambda t: parse_list(t, parse_huge),
+                        help="KIND:ROOMS:SEED mazes compiled once after the table (default "
+                        "open:256:1; none with --quick; '' for none)")
     parser.add_argument("--json", help="where to write the results (default "
                         "BUILD_DIR/bench-mazes.json; - for none)")
     parser.add_argument("--markdown", action="store_true", help="print a Markdown table")
@@ -499,6 +529,8 @@ def main(argv=None):
         args.sizes = [16, 32] if args.quick else [16, 32, 64, 128]
     if args.runs is None:
         args.runs = 1 if args.quick else 3
+    if args.huge is None:
+        args.huge = [] if args.quick or args.levels else HUGE_MAZES
     if args.runs < 1 or args.threads < 1 or not args.sizes or not args.seeds:
         parser.error("--runs and --threads must be positive, --sizes and --seeds not empty")
     if args.levels and (args.compare or args.fast or args.clip_steps is not None):
