@@ -128,8 +128,12 @@ SplitCounts SplitRing(const Winding& ring, const Plane& plane, float tol, Windin
 }
 
 bool Poly::Split(const Plane& plane, Poly& front, Poly& back, float tol) const {
+    // A convex ring cut by a plane gains at most two corners on each side; room for them up
+    // front saves the rings growing corner by corner.
     Winding frontRing;
     Winding backRing;
+    frontRing.reserve(points.size() + 2);
+    backRing.reserve(points.size() + 2);
     const SplitCounts counts = SplitRing(points, plane, tol, &frontRing, &backRing);
     if (counts.front > 0) {
         front.SetPoints(std::move(frontRing));

@@ -64,7 +64,8 @@ Portal PortalBuilder::MakeNodePortal(const BspNode& node) const {
 
 void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) const {
     const BspNode& node = tree_.nodes[nodeIndex];
-    switch (ClassifyPoly(node.plane, portal)) {
+    // Both coplanar cases go the same way, so the portal's facing is never asked for.
+    switch (ClassifyRing(node.plane, portal.points)) {
         case FRONT:
             if (node.frontIsLeaf != 0) {
                 ReachLeaf(portal, node.front, output);

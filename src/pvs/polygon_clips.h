@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bsp/build_poly.h"
+#include "bsp/classify.h"
 #include "geometry/plane.h"
 #include "geometry/tolerances.h"
 
@@ -18,26 +19,6 @@ void ClipToFront(BuildPoly& polygon, const Plane& plane);
 // The same with caller-owned working space, which keeps repeated clips from allocating.
 // Returns whether the polygon changed.
 bool ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch);
-
-// Which side of a plane a whole ring lies on at the polygon tolerance: FRONT when no corner
-// lies behind and one in front, BACK the other way round, else NEITHER (corners on both
-// sides, or every corner on the plane). The verdict ClassifyPoly gives, without its look
-// at the facing of a ring on the plane.
-enum class RingSide { NEITHER, FRONT, BACK };
-
-inline RingSide SideOfRing(const Plane& plane, const Winding& ring) {
-    bool front = false;
-    bool back = false;
-    for (const Vector3& p : ring) {
-        const float s = plane.SignedDistance(p);
-        front |= s > POLY_CLASSIFY_EPSILON;
-        back |= s < -POLY_CLASSIFY_EPSILON;
-    }
-    if (front == back) {
-        return RingSide::NEITHER;
-    }
-    return front ? RingSide::FRONT : RingSide::BACK;
-}
 
 // Calls use(plane) for every plane through an edge of a and a vertex of b that has a wholly
 // on one side and b wholly on the other, turned so that a lies behind it, edge by edge of
@@ -60,15 +41,15 @@ void ForEachSeparatingPlane(const Winding& a, const Winding& b, Use&& use) {
             const Plane plane(n, Dot(n, p));
             // Reversing a plane mirrors every distance exactly, so b's side is read before
             // the turn, and a polygon b does not lie wholly beside costs no look at a.
-            const RingSide sideOfB = SideOfRing(plane, b);
-            if (sideOfB == RingSide::NEITHER) {
+            const PolySide sideOfB = ClassifyRing(plane, b);
+            if (sideOfB != FRONT && sideOfB != BACK) {
                 continue;
             }
-            const RingSide sideOfA = SideOfRing(plane, a);
-            if (sideOfA == RingSide::NEITHER || sideOfA == sideOfB) {
+            const PolySide sideOfA = ClassifyRing(plane, a);
+            if ((sideOfA != FRONT && sideOfA != BACK) || sideOfA == sideOfB) {
                 continue;
             }
-            if (!use(sideOfA == RingSide::FRONT ? plane.Reversed() : plane)) {
+            if (!use(sideOfA == FRONT ? plane.Reversed() : plane)) {
                 return;
             }
         }
