@@ -3,6 +3,8 @@
 // The polygon clips the visibility recursion is made of: keeping the part of a polygon in
 // front of a plane, and cutting a polygon by the planes that separate two others.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -20,37 +22,95 @@ void ClipToFront(BuildPoly& polygon, const Plane& plane);
 // Returns whether the polygon changed.
 bool ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch);
 
+// The candidate planes through one edge of a polygon and up to four corners of another,
+// computed side by side, each lane exactly as the one plane alone would be: the same
+// operations in the same order, so the same roundings.
+struct CandidatePlanes {
+    static constexpr size_t LANES = 4;
+    float a[LANES];
+    float b[LANES];
+    float c[LANES];
+    float d[LANES];
+    // Nonzero where the cross product was zero or normalised too short to trust.
+    int32_t unusable[LANES];
+    // Nonzero where some corner of the far polygon lies in front of (behind) the plane.
+    int32_t front[LANES];
+    int32_t back[LANES];
+
+    // The planes through the edge from p along `edge` and corners first, first + 1, ...
+    // of far (the last corner repeated past its end), with far's sides read. Each step is
+    // a loop across the lanes, which the compiler runs on vector registers.
+    void Make(Vector3 p, Vector3 edge, const Winding& far, size_t first) {
+        float x[LANES];
+        float y[LANES];
+        float z[LANES];
+        for (size_t l = 0; l < LANES; ++l) {
+            const Vector3& q = far[std::min(first + l, far.size() - 1)];
+            x[l] = q.x - p.x;
+            y[l] = q.y - p.y;
+            z[l] = q.z - p.z;
+        }
+        // Cross(edge, q - p), then Normalize, as in vector3.h.
+        float lengthSq[LANES];
+        for (size_t l = 0; l < LANES; ++l) {
+            a[l] = edge.y * z[l] - edge.z * y[l];
+            b[l] = edge.z * x[l] - edge.x * z[l];
+            c[l] = edge.x * y[l] - edge.y * x[l];
+            unusable[l] = a[l] == 0.0f && b[l] == 0.0f && c[l] == 0.0f;
+            lengthSq[l] = a[l] * a[l] + b[l] * b[l] + c[l] * c[l];
+        }
+        float scale[LANES];
+        for (size_t l = 0; l < LANES; ++l) {
+            scale[l] = 1.0f / std::sqrt(lengthSq[l]);
+        }
+        for (size_t l = 0; l < LANES; ++l) {
+            a[l] *= scale[l];
+            b[l] *= scale[l];
+            c[l] *= scale[l];
+            unusable[l] |= a[l] * a[l] + b[l] * b[l] + c[l] * c[l] < SEPARATOR_MIN_LENGTH_SQ;
+            d[l] = a[l] * p.x + b[l] * p.y + c[l] * p.z;
+            front[l] = 0;
+            back[l] = 0;
+        }
+        for (const Vector3& q : far) {
+            for (size_t l = 0; l < LANES; ++l) {
+                const float s = a[l] * q.x + b[l] * q.y + c[l] * q.z - d[l];
+                front[l] |= s > POLY_CLASSIFY_EPSILON;
+                back[l] |= s < -POLY_CLASSIFY_EPSILON;
+            }
+        }
+    }
+};
+
 // Calls use(plane) for every plane through an edge of a and a vertex of b that has a wholly
 // on one side and b wholly on the other, turned so that a lies behind it, edge by edge of
 // a and vertex by vertex of b; stops early when use returns false.
 template <typename Use>
 void ForEachSeparatingPlane(const Winding& a, const Winding& b, Use&& use) {
+    constexpr size_t LANES = CandidatePlanes::LANES;
     const size_t edgeCount = a.size();
+    CandidatePlanes planes;
     for (size_t i = 0; i < edgeCount; ++i) {
         const Vector3 p = a[i];
         const Vector3 edge = Subtract(a[i + 1 < edgeCount ? i + 1 : 0], p);
-        for (const Vector3& q : b) {
-            Vector3 n = Cross(edge, Subtract(q, p));
-            if (n == ORIGIN) {
-                continue;
-            }
-            Normalize(n);
-            if (Dot(n, n) < SEPARATOR_MIN_LENGTH_SQ) {
-                continue;
-            }
-            const Plane plane(n, Dot(n, p));
-            // Reversing a plane mirrors every distance exactly, so b's side is read before
-            // the turn, and a polygon b does not lie wholly beside costs no look at a.
-            const PolySide sideOfB = ClassifyRing(plane, b);
-            if (sideOfB != FRONT && sideOfB != BACK) {
-                continue;
-            }
-            const PolySide sideOfA = ClassifyRing(plane, a);
-            if ((sideOfA != FRONT && sideOfA != BACK) || sideOfA == sideOfB) {
-                continue;
-            }
-            if (!use(sideOfA == FRONT ? plane.Reversed() : plane)) {
-                return;
+        for (size_t first = 0; first < b.size(); first += LANES) {
+            planes.Make(p, edge, b, first);
+            const size_t lanes = std::min(LANES, b.size() - first);
+            for (size_t l = 0; l < lanes; ++l) {
+                // b must lie wholly on one side; reversing a plane mirrors every distance
+                // exactly, so b's side is read before the turn, and a polygon b does not
+                // lie wholly beside costs no look at a.
+                if (planes.unusable[l] != 0 || planes.front[l] == planes.back[l]) {
+                    continue;
+                }
+                const Plane plane(planes.a[l], planes.b[l], planes.c[l], planes.d[l]);
+                const PolySide sideOfA = ClassifyRing(plane, a);
+                if (sideOfA != (planes.front[l] != 0 ? BACK : FRONT)) {
+                    continue;
+                }
+                if (!use(sideOfA == FRONT ? plane.Reversed() : plane)) {
+                    return;
+                }
             }
         }
     }
