@@ -20,7 +20,8 @@ void ChainClipper::Run(int32_t sourceIndex, ZeroedArena& store) {
     std::copy(source.mightSee.WordData(), source.mightSee.WordData() + words.Size(),
               start.mightSee.begin() + words.first);
     start.words = words;
-    sourcePlane_ = source.polygon.GetPlane();
+    assert(source.polygon.planeValid != 0 && "the pass caches every gate's plane first");
+    sourcePlane_ = source.polygon.plane;
     start.sourcePoly = source.polygon;
     start.targetPoly = source.polygon;
     start.sourceGate = sourceIndex;

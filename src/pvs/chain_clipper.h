@@ -15,7 +15,8 @@ namespace bsppvs {
 
 // The recursion of one source gate. Each depth owns one VisState, reused for every
 // candidate at that depth and every later chain, so the recursion allocates only while it
-// first grows.
+// first grows. A clipper holds only working state (the chain states, the running source's
+// set, the kept separating planes), so each worker of a parallel pass would own one.
 class ChainClipper {
 public:
     ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, int32_t clipSteps)
@@ -27,7 +28,9 @@ public:
           separators_(gates, leaves) {}
 
     // Fills the sees, stored in store, and seesRange of gate `source` by following every
-    // chain of gates from it. Reads the sets of the other gates and writes only source's.
+    // chain of gates from it. Reads the other gates' polygons (whose planes must be
+    // cached), progress and sets, and writes only source's sets. A candidate gate counts
+    // as finished, and narrows by its sees, when its progress is GATE_DONE.
     void Run(int32_t source, ZeroedArena& store);
 
 private:

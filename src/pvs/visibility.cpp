@@ -31,6 +31,12 @@ void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& 
     std::stable_sort(order.begin(), order.end(),
                      [](const auto& x, const auto& y) { return x.first < y.first; });
 
+    // Every gate's plane is cached first, so that a gate's recursion only reads the other
+    // gates and writes its own sets: a unit of work that could run on a worker of its own,
+    // given a clipper of its own.
+    for (Gate& gate : gates) {
+        gate.polygon.GetPlane();
+    }
     ChainClipper clipper(gates, tree.leaves, clipSteps);
     int64_t done = 0;
     for (const auto& [count, index] : order) {
