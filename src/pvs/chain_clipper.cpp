@@ -98,9 +98,9 @@ bool ChainClipper::ClipStep(int32_t step, const VisState& st, VisState& nw, size
     bool changed = false;
     if (oneGate != -1 && otherGate != -1) {
         const bool oneFirst = step == 0 || step == 2;
-        const SeparatorCache::Planes planes = chainPair
-                                                  ? separators_.ChainPair(oneGate, exit, oneFirst)
-                                                  : separators_.SourcePair(otherGate, oneFirst);
+        const SeparatorCache::Planes planes =
+            chainPair ? separators_.ChainPair(oneGate, otherGate, exit, oneFirst)
+                      : separators_.SourcePair(otherGate, oneFirst);
         changed = ClipByPlanes(planes.data, planes.count, c, keepBack, scratch_);
     } else {
         ForEachSeparatingPlane(a.points, b.points, [&](const Plane& plane) {

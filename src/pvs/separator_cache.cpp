@@ -1,5 +1,7 @@
 #include "pvs/separator_cache.h"
 
+#include <cassert>
+
 #include "pvs/polygon_clips.h"
 
 namespace bsppvs {
@@ -31,12 +33,16 @@ SeparatorCache::Planes SeparatorCache::SourcePair(int32_t other, bool sourceFirs
                        : Find(theirs, own, run_, entry, sourcePlanes_);
 }
 
-SeparatorCache::Planes SeparatorCache::ChainPair(int32_t from, size_t exit, bool fromFirst) {
-    const Gate& gate = gates_[from];
-    const int32_t to = leaves_[gate.targetLeaf].gateIndices[exit];
-    const Winding& a = gate.polygon.points;
-    const Winding& b = gates_[to].polygon.points;
+SeparatorCache::Planes SeparatorCache::ChainPair(int32_t from, int32_t to, size_t exit,
+                                                 bool fromFirst) {
+    assert(leaves_[gates_[from].targetLeaf].gateIndices[exit] == to &&
+           "a chain pair is a gate and an exit of the leaf it leads into");
     Entry& entry = chainEntries_[firstSlot_[from] + 2 * exit + (fromFirst ? 0 : 1)];
+    if (entry.stamp == 1) {
+        return {chainPlanes_.data() + entry.first, entry.count};
+    }
+    const Winding& a = gates_[from].polygon.points;
+    const Winding& b = gates_[to].polygon.points;
     return fromFirst ? Find(a, b, 1, entry, chainPlanes_) : Find(b, a, 1, entry, chainPlanes_);
 }
 

@@ -38,10 +38,10 @@ public:
     // other's to the source's when sourceFirst is false.
     Planes SourcePair(int32_t other, bool sourceFirst);
 
-    // The separating planes from gate `from`'s polygon (a) to the polygon of the gate that
-    // is exit number `exit` of the leaf `from` leads into (b), or the other way round when
-    // fromFirst is false.
-    Planes ChainPair(int32_t from, size_t exit, bool fromFirst);
+    // The separating planes from gate `from`'s polygon (a) to gate `to`'s (b), or the other
+    // way round when fromFirst is false; `to` is exit number `exit` of the leaf `from`
+    // leads into.
+    Planes ChainPair(int32_t from, int32_t to, size_t exit, bool fromFirst);
 
 private:
     struct Entry {
