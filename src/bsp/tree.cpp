@@ -153,6 +153,8 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         bool isBack;
         // The candidates' counts in list order when already known, else empty.
         std::vector<SideCounts> counts;
+        // A region behind the parent's plane with no polygon left to split it: a cell.
+        bool isCell = false;
     };
     std::vector<Pending> stack;
     stack.push_back({std::move(list), -1, false, {}});
@@ -165,6 +167,10 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
             (item.isBack ? tree_.nodes[item.parent].back : tree_.nodes[item.parent].front) = k;
         }
         tree_.nodes.emplace_back();
+        if (item.isCell) {
+            MakeBackCell(item.polys, item.parent, k);
+            continue;
+        }
         BuildPolyList front;
         BuildPolyList back;
         front.push_back(TakeSplitter(item.polys, item.counts));
@@ -176,9 +182,12 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
             MakeLeaf(front, leafBounds, k);
         }
         const bool nothingBehind = back.empty();
-        // A back list of used polygons only is solid space: dropped with its polygons.
+        // A back list of used polygons only is solid space: dropped with its polygons, unless
+        // every cell is kept for the solid-space analysis to decide.
         if (!back.empty() && !AllUsedAsSplitters(back)) {
             stack.push_back({std::move(back), k, true, {}});
+        } else if (keepBackCells_) {
+            stack.push_back({std::move(back), k, true, {}, true});
         }
         if (!frontIsLeaf) {
             // With nothing behind the plane (hence nothing split), the front list holds the
@@ -197,6 +206,19 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
 
 TreeBuilder::TreeBuilder(BspTree& tree, int32_t threads, CandidateCounter counter)
     : tree_(tree), threads_(threads), counter_(std::move(counter)) {}
+
+// Leaves hang only on front sides, so the cell behind node `parent` becomes the front of a
+// node of its own whose plane is the parent's turned round, with nothing behind it (behind
+// the turned plane lies the parent's front side, which is not part of this region). Its
+// polygons have all split nodes above and lie on the cell's boundary, facing into it.
+void TreeBuilder::MakeBackCell(BuildPolyList& polys, int32_t parent, int32_t nodeIndex) {
+    BspNode& node = tree_.nodes[nodeIndex];
+    node.plane = tree_.nodes[parent].plane.Reversed();
+    node.bounds = tree_.nodes[parent].bounds;
+    MinMax box;
+    FoldCorners(box, polys);
+    MakeLeaf(polys, box.empty ? node.bounds : Bounds::FromMinMax(box), nodeIndex);
+}
 
 bool TreeBuilder::BuildTree(BuildPolyList& list) {
     // A level without usable polygons gives an empty tree: no nodes and no leaves. Point

@@ -33,6 +33,11 @@ public:
     // list gives an empty tree (no nodes, no leaves).
     bool BuildTree(BuildPolyList& list);
 
+    // Keep the regions that the tree would call solid because no polygon is left behind a
+    // plane: each becomes a leaf (see MakeBackCell), so that every region of space is a
+    // leaf and something else can decide which are solid.
+    void KeepBackCells(bool keep) { keepBackCells_ = keep; }
+
     // The steps, public so tests can pin them.
     bool BuildNode(BuildPolyList& list, int32_t nodeIndex);
     BuildPoly ChooseSplitter(BuildPolyList& list);
@@ -46,10 +51,12 @@ private:
     // are computed when it is empty) and loses the chosen one's entry.
     BuildPolyList::iterator ChooseSplitterIn(BuildPolyList& list, std::vector<SideCounts>& counts);
     BuildPoly TakeSplitter(BuildPolyList& list, std::vector<SideCounts>& counts);
+    void MakeBackCell(BuildPolyList& polys, int32_t parent, int32_t nodeIndex);
 
     BspTree& tree_;
     int32_t threads_;
     CandidateCounter counter_;
+    bool keepBackCells_ = false;
 };
 
 }  // namespace bsppvs

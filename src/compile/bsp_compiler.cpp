@@ -1,7 +1,9 @@
 #include "compile/bsp_compiler.h"
 
 #include "bsp/import.h"
+#include "bsp/solid_leaves.h"
 #include "bsp/tree_builder.h"
+#include "level/level_mesh.h"
 #include "portals/portal_builder.h"
 #include "pvs/visibility.h"
 
@@ -29,6 +31,9 @@ void BspCompiler::RunStagesAfterImport(const ProgressFn& progress) {
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
     bsppvs::ImportPolys(level, buildPolys);
+    for (const MarkedPoint& point : level.points) {
+        insidePoints.push_back(point.position);
+    }
 }
 
 void BspCompiler::ImportPolys(const PlyModel& model) {
@@ -36,7 +41,28 @@ void BspCompiler::ImportPolys(const PlyModel& model) {
 }
 
 bool BspCompiler::BuildTree() {
-    return TreeBuilder(*this, threads).BuildTree(buildPolys);
+    if (solidRule == SolidRule::BEHIND_FACES) {
+        return TreeBuilder(*this, threads).BuildTree(buildPolys);
+    }
+    // Every region becomes a leaf first; then the ones judged solid are taken out.
+    std::vector<Winding> surface;
+    surface.reserve(buildPolys.size());
+    for (const BuildPoly& poly : buildPolys) {
+        surface.push_back(poly.points);
+    }
+    BspTree everyRegion;
+    TreeBuilder builder(everyRegion, threads);
+    builder.KeepBackCells(true);
+    builder.BuildTree(buildPolys);
+    const SolidSpace space = FindSolidSpace(everyRegion, surface, {insidePoints, threads});
+    std::vector<Bounds> cellBounds;
+    cellBounds.reserve(space.cells.size());
+    for (const LeafCell& cell : space.cells) {
+        cellBounds.push_back(cell.bounds);
+    }
+    static_cast<BspTree&>(*this) = WithoutSolidLeaves(everyRegion, space.emptyLeaf, cellBounds);
+    leak = space.leak;
+    return true;
 }
 
 void BspCompiler::BuildPortals() {

@@ -50,6 +50,7 @@ struct Options {
     int64_t verifyPairs = 0;  // 0: no check
     uint64_t verifySeed = 1;
     double maxSeconds = 0.0;  // 0: no time limit
+    std::string solid;        // "rule" or "winding"; empty: by the level's format
 };
 
 // Wall time of each stage, printed on request to standard error.
@@ -257,6 +258,9 @@ int Compile(const Options& options, Deadline* deadline) {
     compiler.threads = options.threads > 0 ? options.threads : DefaultThreadCount();
     compiler.clipSteps = options.clipSteps;
     compiler.floodOnly = options.floodOnly;
+    if (options.solid == "winding") {
+        compiler.solidRule = SolidRule::WINDING;
+    }
     clock.Run("import", [&] { compiler.ImportPolys(*model); });
     // The check needs the level's polygons whole; the tree construction splits and consumes
     // the imported list.
@@ -325,6 +329,10 @@ int main(int argc, char** argv) {
                    "separating-plane clipping steps of the visibility pass, 0 to 4 (default 4; "
                    "fewer is faster and gives larger sets)")
         ->check(CLI::Range(0, 4));
+    app.add_option("--solid", options.solid,
+                   "how solid space is decided: rule (behind faces) or winding (winding number "
+                   "and outside fill, for real meshes)")
+        ->check(CLI::IsMember({"rule", "winding"}));
     app.add_flag("--fast", options.floodOnly,
                  "stop the visibility pass after the flood: each gate sees what its flood "
                  "reached (much faster, larger sets)");
