@@ -139,14 +139,23 @@ LeafCell Summarize(const Region& region) {
     LeafCell cell;
     MinMax box;
     Vector3d sum;
+    Vector3d boundarySum;
     size_t count = 0;
+    size_t boundaryCount = 0;
     for (const Face& face : region) {
         cell.reachesBoundary = cell.reachesBoundary || face.onWorldBox;
         for (const Vector3d& p : face.ring) {
             sum = sum + p;
             box.Fold(p.ToFloat());
             ++count;
+            if (face.onWorldBox) {
+                boundarySum = boundarySum + p;
+                ++boundaryCount;
+            }
         }
+    }
+    if (boundaryCount > 0) {
+        cell.boundaryPoint = (boundarySum * (1.0 / static_cast<double>(boundaryCount))).ToFloat();
     }
     cell.hasVolume = region.size() >= 4 && count > 0;
     if (count > 0) {

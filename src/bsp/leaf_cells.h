@@ -18,8 +18,10 @@ struct LeafCell {
     Vector3 inside;
     // The box of the region within the world box.
     Bounds bounds;
-    // Whether part of the region's boundary lies on the world box.
+    // Whether part of the region's boundary lies on the world box, and then the mean of the
+    // corners of that part.
     bool reachesBoundary = false;
+    Vector3 boundaryPoint;
     // False when the region has no volume inside the world box.
     bool hasVolume = false;
 };

@@ -139,9 +139,30 @@ std::vector<int32_t> FloodFromOutside(const std::vector<LeafCell>& cells, const 
     return via;
 }
 
+// Where the segment from p to q leaves the box (p inside it); q when it does not.
+Vector3 LeavingBox(Vector3 p, Vector3 q, const Bounds& box) {
+    float t = 1.0f;
+    const float from[3] = {p.x, p.y, p.z};
+    const float to[3] = {q.x, q.y, q.z};
+    const float lo[3] = {box.center.x - box.halfExtent.x, box.center.y - box.halfExtent.y,
+                         box.center.z - box.halfExtent.z};
+    const float hi[3] = {box.center.x + box.halfExtent.x, box.center.y + box.halfExtent.y,
+                         box.center.z + box.halfExtent.z};
+    for (int k = 0; k < 3; ++k) {
+        const float step = to[k] - from[k];
+        if (step > 0.0f && to[k] > hi[k]) {
+            t = std::min(t, (hi[k] - from[k]) / step);
+        } else if (step < 0.0f && to[k] < lo[k]) {
+            t = std::min(t, (lo[k] - from[k]) / step);
+        }
+    }
+    return Add(p, Scale(Subtract(q, p), std::max(t, 0.0f)));
+}
+
 // The way out from leaf, following the portals the flood came through.
 Leak TraceLeak(Vector3 insidePoint, int32_t leaf, const std::vector<int32_t>& via, OpenGraph& graph,
-               const std::vector<LeafCell>& cells, const std::vector<uint8_t>& open) {
+               const std::vector<LeafCell>& cells, const std::vector<uint8_t>& open,
+               const Bounds& levelBox) {
     Leak leak;
     leak.insidePoint = insidePoint;
     leak.path.push_back(insidePoint);
@@ -157,9 +178,13 @@ Leak TraceLeak(Vector3 insidePoint, int32_t leaf, const std::vector<int32_t>& vi
         }
         leaf = next;
     }
-    leak.path.push_back(cells[leaf].inside);
+    const LeafCell& last = cells[leaf];
+    leak.path.push_back(last.reachesBoundary ? last.boundaryPoint : last.inside);
     if (!breachFound) {
-        leak.breach = leak.path.size() > 2 ? leak.path[leak.path.size() - 2] : insidePoint;
+        // No opening leads from open space to solid: the way leaves by a region that is
+        // open up to the world's boundary. The hole is where it leaves the level's box.
+        const Vector3 from = leak.path[leak.path.size() - 2];
+        leak.breach = LeavingBox(from, leak.path.back(), levelBox);
     }
     return leak;
 }
@@ -186,7 +211,11 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     for (const Vector3& p : options.insidePoints) {
         const int32_t leaf = tree.LocateLeaf(p, 0);
         if (leaf >= 0 && via[leaf] != -2) {
-            space.leak = TraceLeak(p, leaf, via, graph, space.cells, open);
+            MinMax all;
+            for (const Winding& ring : surface) {
+                all.Fold(ring);
+            }
+            space.leak = TraceLeak(p, leaf, via, graph, space.cells, open, Bounds::FromMinMax(all));
             break;
         }
     }
