@@ -30,6 +30,11 @@ inline constexpr float WELD_DISTANCE_SQ = 1e-10f;
 // face counts as flat: the normal of all its corners against that of its first three.
 inline constexpr float FLAT_NORMAL_DIFFERENCE_SQ = 1e-10f;
 
+// A turn at a polygon's corner against its facing, relative to the product of the two
+// edges' lengths, beyond which the corner counts as reflex. Corners on a straight line are
+// not reflex. Rebuilding polygons from triangles keeps a polygon only while no corner is.
+inline constexpr float REFLEX_TURN_SINE = 1e-5f;
+
 // Squared length below which a separating plane's normal is too short to trust.
 inline constexpr float SEPARATOR_MIN_LENGTH_SQ = 0.01f;
 
