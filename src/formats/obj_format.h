@@ -21,11 +21,11 @@ namespace bsppvs {
 // failure sets reason to one line ("OBJ line 12: ...") and returns nothing.
 std::optional<LevelMesh> ReadObj(std::string_view text, std::string& reason);
 
-// Writes OBJ text: every position as a `v` line with each coordinate in the shortest form
-// that reads back to the same float, polygons as `f` lines, a `g` or `usemtl` line wherever
-// a polygon's group or material changes, and each marked point as `o NAME`, `v` and
-// `p -1`. Whitespace inside a group name reads back as single spaces. Fails (and sets
-// reason) only for a name holding a line break, which OBJ text cannot carry.
+// Writes OBJ text: each position a polygon uses as a `v` line, every coordinate in the
+// shortest form that reads back to the same float; polygons as `f` lines; a `g` or `usemtl`
+// line wherever a polygon's group or material changes; and each marked point as the lines
+// `o NAME`, `v` and `p -1`. Whitespace inside a group name reads back as single spaces.
+// Fails (and sets reason) only for a name holding a line break, which OBJ cannot carry.
 bool WriteObj(const LevelMesh& mesh, std::string& text, std::string& reason);
 
 }  // namespace bsppvs

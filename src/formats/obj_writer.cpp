@@ -50,7 +50,25 @@ void AppendNameLine(std::string& text, const char* keyword, const std::string& n
     text += '\n';
 }
 
-void AppendPolygons(const LevelMesh& mesh, std::string& text) {
+// Writes the positions polygons use, in their order, and numbers them from 1 for the `f`
+// lines. Positions no polygon uses are left out: they may be anything, even not finite,
+// which no reader would take back.
+std::vector<int64_t> AppendUsedPositions(const LevelMesh& mesh, std::string& text) {
+    std::vector<int64_t> number(mesh.positions.size(), 0);
+    for (const int32_t corner : mesh.corners) {
+        number[static_cast<size_t>(corner)] = 1;
+    }
+    int64_t written = 0;
+    for (size_t i = 0; i < number.size(); ++i) {
+        if (number[i] != 0) {
+            number[i] = ++written;
+            AppendVertex(text, mesh.positions[i]);
+        }
+    }
+    return number;
+}
+
+void AppendPolygons(const LevelMesh& mesh, const std::vector<int64_t>& number, std::string& text) {
     std::string group;
     std::string material;
     for (size_t p = 0; p < mesh.polygons.size(); ++p) {
@@ -65,7 +83,7 @@ void AppendPolygons(const LevelMesh& mesh, std::string& text) {
         text += 'f';
         for (const int32_t corner : mesh.Ring(p)) {
             text += ' ';
-            text += std::to_string(int64_t{corner} + 1);
+            text += std::to_string(number[static_cast<size_t>(corner)]);
         }
         text += '\n';
     }
@@ -77,13 +95,9 @@ bool WriteObj(const LevelMesh& mesh, std::string& text, std::string& reason) {
     if (!CheckNames(mesh, reason)) {
         return false;
     }
-    text = "# bsppvs level: " + std::to_string(mesh.positions.size()) + " positions, " +
-           std::to_string(mesh.polygons.size()) + " polygons, " +
+    text = "# bsppvs level: " + std::to_string(mesh.polygons.size()) + " polygons, " +
            std::to_string(mesh.points.size()) + " marked points\n";
-    for (const Vector3& p : mesh.positions) {
-        AppendVertex(text, p);
-    }
-    AppendPolygons(mesh, text);
+    AppendPolygons(mesh, AppendUsedPositions(mesh, text), text);
     for (const MarkedPoint& point : mesh.points) {
         AppendNameLine(text, "o", point.name);
         AppendVertex(text, point.position);
