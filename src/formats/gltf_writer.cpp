@@ -165,11 +165,15 @@ tinygltf::Model BuildDocument(const LevelMesh& mesh) {
     if (document.buffers.front().data.empty()) {
         document.buffers.clear();
     }
-    tinygltf::Scene& scene = document.scenes.emplace_back();
-    for (size_t n = 0; n < document.nodes.size(); ++n) {
-        scene.nodes.push_back(static_cast<int>(n));
+    // A scene without nodes would be written as null, which no reader takes; a level
+    // without anything in it has no scene.
+    if (!document.nodes.empty()) {
+        tinygltf::Scene& scene = document.scenes.emplace_back();
+        for (size_t n = 0; n < document.nodes.size(); ++n) {
+            scene.nodes.push_back(static_cast<int>(n));
+        }
+        document.defaultScene = 0;
     }
-    document.defaultScene = 0;
     return document;
 }
 

@@ -246,6 +246,10 @@ TEST(GltfScenes, ModesTransformsAndMarkedPointsAreRead) {
     ASSERT_EQ(mesh.points.size(), 1u);
     EXPECT_EQ(mesh.points[0].name, "start_red");
     EXPECT_EQ(mesh.points[0].position, (Vector3{1, 2, 0}));
+
+    // An empty level has no scene to write.
+    std::string reason;
+    EXPECT_TRUE(Loaded(Saved(LevelMesh{}, LevelFormat::Gltf), reason)) << reason;
 }
 
 }  // namespace
