@@ -39,10 +39,11 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(start, text.find_last_not_of(BLANKS) - start + 1));
 }
 
-// A number as the loader accepts it, with an optional leading plus.
+// A number as the loader accepts it, with an optional leading plus (but not a plus before
+// a minus, which the loader reads as zero).
 template <typename Number>
 bool ParseWhole(std::string_view word, Number& value) {
-    if (!word.empty() && word.front() == '+') {
+    if (word.starts_with('+') && !word.starts_with("+-")) {
         word.remove_prefix(1);
     }
     const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
@@ -90,7 +91,9 @@ private:
         if (IsStatement(line, "p")) {
             ++statements_;
             FlushChunk();
-            ReadPoints(line);
+            if (error_.empty()) {
+                ReadPoints(line);
+            }
             return;
         }
         if (IsStatement(line, "v")) {
@@ -171,6 +174,10 @@ private:
             if (index < 0) {
                 return;
             }
+            if (static_cast<size_t>(index) >= mesh_.positions.size()) {
+                Fail("point names a vertex the loader did not read");
+                return;
+            }
             mesh_.points.push_back({CurrentName(), mesh_.positions[static_cast<size_t>(index)]});
         }
     }
@@ -205,14 +212,21 @@ private:
     }
 
     // Corners were checked before the line reached the loader, against the same count of
-    // vertices.
+    // vertices; should the loader still read a number differently, the file is refused
+    // rather than read out of range.
     static void OnFace(void* user, tinyobj::index_t* corners, int count) {
         ObjReader& self = Self(user);
         const auto vertices = static_cast<int64_t>(self.mesh_.positions.size());
         self.ring_.clear();
         for (int i = 0; i < count; ++i) {
             const int64_t number = corners[i].vertex_index;
-            self.ring_.push_back(static_cast<int32_t>(number > 0 ? number - 1 : vertices + number));
+            const int64_t index = number > 0 ? number - 1 : vertices + number;
+            if (number == 0 || index < 0 || index >= vertices) {
+                self.error_ = "OBJ face corner names vertex " + std::to_string(number) + " of " +
+                              std::to_string(vertices);
+                return;
+            }
+            self.ring_.push_back(static_cast<int32_t>(index));
         }
         WeldRing(self.mesh_.positions, self.ring_);
         if (self.ring_.size() >= 3) {

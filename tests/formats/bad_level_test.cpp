@@ -44,6 +44,7 @@ TEST(BadLevels, ObjAndUnknownContent) {
         {Bytes("f 1 2 3\nv 0 0 0\n"), "names vertex 1 of 0"},
         {Obj("f 1 2 99999999999999999999\n"), "does not start with a vertex number"},
         {Obj("f 1 2 x\n"), "does not start with a vertex number"},
+        {Obj("f 1 2 +-1\n"), "does not start with a vertex number"},
         {Obj("f 1/1/1/1 2 3\n"), "is not of the form"},
         {Obj("v nan 0 0\n"), "\"nan\" is not a finite number"},
         {Obj("v 1 x 2\n"), "\"x\" is not a finite number"},
