@@ -323,6 +323,8 @@ TEST_F(MazeFiles, ExitStatusSaysWhatWentWrong) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"--size 2 -q" + model, 0},
         {"--size 2 -q --describe \"" + PathOf("m.json") + "\"", 0},
+        {"--size 2 -q --obj \"" + PathOf("m.obj") + "\" --gltf \"" + PathOf("m.glb") + "\"", 0},
+        {"--obj \"" + PathOf("missing-dir/m.obj") + "\"", 1},
         {"--loops 1.5" + model, 2},
         {"--size 0" + model, 2},
         {"--size 3 --width 4" + model, 2},

@@ -1,5 +1,6 @@
 // mazegen: makes a block maze level. Parses the options, generates the grid, writes the
-// model file and the optional grid description, and maps failures to exit codes.
+// model file, the same level as OBJ or glTF, and the optional grid description, and maps
+// failures to exit codes.
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +10,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "formats/native_mesh.h"
+#include "formats/save_level.h"
 #include "maze/maze.h"
 #include "maze/maze_describe.h"
 #include "maze/maze_model.h"
@@ -46,6 +49,8 @@ struct CommandLine {
     MazeOptions maze;
     MazeLayout layout;
     std::string output;    // model file; empty for none
+    std::string obj;       // the same level as OBJ; empty for none
+    std::string gltf;      // the same level as glTF, binary when named .glb; empty for none
     std::string describe;  // grid description file, "-" for standard output; empty for none
     bool quiet = false;
 };
@@ -69,6 +74,8 @@ void AddOptions(CLI::App& app, CommandLine& line, int& size) {
     app.add_option("--height", line.layout.height, "wall height, world units")
         ->check(CLI::Range(MIN_LENGTH, MAX_LENGTH));
     app.add_option("-o,--output", line.output, "model file to write");
+    app.add_option("--obj", line.obj, "the same level as an OBJ file");
+    app.add_option("--gltf", line.gltf, "the same level as a glTF file (.glb: binary)");
     app.add_option("--describe", line.describe, "grid description (JSON) to write, - for stdout");
     app.add_flag("-q,--quiet", line.quiet, "print no summary");
     app.footer(HELP_FOOTER);
@@ -95,14 +102,35 @@ bool WriteDescription(const std::string& text, const std::string& fileName) {
     return true;
 }
 
-bool WriteModel(const MazeGrid& grid, const MazeLayout& layout, const std::string& fileName) {
-    const auto model = BuildMazeModel(grid, layout);
+bool WriteModel(const PlyModel& model, const std::string& fileName) {
     std::string reason;
-    if (!SaveModel(*model, fileName, reason)) {
+    if (!SaveModel(model, fileName, reason)) {
         PrintWriteFailure(fileName, reason);
         return false;
     }
     return true;
+}
+
+// The other formats are written from the same model, through the level mesh.
+bool WriteOtherFormat(const PlyModel& model, const std::string& fileName, LevelFormat format) {
+    std::string reason;
+    if (!SaveLevel(LevelMeshFromModel(model), fileName, format, reason)) {
+        PrintWriteFailure(fileName, reason);
+        return false;
+    }
+    return true;
+}
+
+bool WriteLevel(const MazeGrid& grid, const CommandLine& line) {
+    if (line.output.empty() && line.obj.empty() && line.gltf.empty()) {
+        return true;
+    }
+    const auto model = BuildMazeModel(grid, line.layout);
+    const bool binary = FormatForFileName(line.gltf) == LevelFormat::Glb;
+    return (line.output.empty() || WriteModel(*model, line.output)) &&
+           (line.obj.empty() || WriteOtherFormat(*model, line.obj, LevelFormat::Obj)) &&
+           (line.gltf.empty() ||
+            WriteOtherFormat(*model, line.gltf, binary ? LevelFormat::Glb : LevelFormat::Gltf));
 }
 
 void PrintSummary(const MazeGrid& grid) {
@@ -113,7 +141,9 @@ void PrintSummary(const MazeGrid& grid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Makes a block maze level: a model file and, optionally, its grid as JSON."};
+    CLI::App app{
+        "Makes a block maze level: a model file, the same level as OBJ or glTF, and optionally "
+        "its grid as JSON."};
     CommandLine line;
     int size = 0;
     AddOptions(app, line, size);
@@ -127,8 +157,8 @@ int main(int argc, char** argv) {
         std::cerr << "mazegen: " << error.what() << " (see --help)\n";
         return EXIT_USAGE;
     }
-    if (line.output.empty() && line.describe.empty()) {
-        std::cerr << "mazegen: nothing to write: give -o FILE and/or --describe FILE\n";
+    if (line.output.empty() && line.obj.empty() && line.gltf.empty() && line.describe.empty()) {
+        std::cerr << "mazegen: nothing to write: give -o, --obj, --gltf and/or --describe FILE\n";
         return EXIT_USAGE;
     }
     if (size > 0) {
@@ -137,7 +167,7 @@ int main(int argc, char** argv) {
     }
 
     const MazeGrid grid = GenerateMaze(line.maze);
-    if (!line.output.empty() && !WriteModel(grid, line.layout, line.output)) {
+    if (!WriteLevel(grid, line)) {
         return EXIT_WRITE_FAILED;
     }
     if (!line.describe.empty() &&
