@@ -61,7 +61,7 @@ bool SameGeometry(const LevelMesh& a, const LevelMesh& b) {
 
 void CheckRewrites(const LevelMesh& mesh) {
     for (const LevelFormat format :
-         {LevelFormat::Native, LevelFormat::Obj, LevelFormat::Gltf, LevelFormat::Glb}) {
+         {LevelFormat::NATIVE, LevelFormat::OBJ, LevelFormat::GLTF, LevelFormat::GLB}) {
         std::vector<uint8_t> bytes;
         std::string reason;
         if (!SaveLevelToBytes(mesh, format, bytes, reason)) {
@@ -72,14 +72,14 @@ void CheckRewrites(const LevelMesh& mesh) {
         // OBJ text without a face or a point is no level by design, so an empty level
         // written as OBJ is not one either.
         const bool empty = mesh.polygons.empty() && mesh.points.empty();
-        if (!back && format == LevelFormat::Obj && empty) {
+        if (!back && format == LevelFormat::OBJ && empty) {
             continue;
         }
         if (!back) {
             std::fprintf(stderr, "format %d: %s\n", static_cast<int>(format), reason.c_str());
             Broken("a written level reads back");
         }
-        if (format == LevelFormat::Obj && !SameGeometry(mesh, *back)) {
+        if (format == LevelFormat::OBJ && !SameGeometry(mesh, *back)) {
             Broken("OBJ gives back the same polygons and points");
         }
     }

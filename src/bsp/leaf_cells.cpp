@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "geometry/tolerances.h"
 #include "geometry/vector3d.h"
 
 namespace bsppvs {
@@ -17,6 +18,11 @@ constexpr double WORLD_MARGIN_ABSOLUTE = 16.0;
 // Corners within this distance of a cutting plane, relative to the region's size, count as
 // on it: the cut then keeps them on both sides without making new corners.
 constexpr double CUT_TOLERANCE_RELATIVE = 1e-9;
+// Corners of a region towards which probes are kept, half way and nearly all the way from
+// its middle: enough to see a region whose inside the surface wraps only in one corner
+// (near a loose edge), few enough to stay cheap.
+constexpr size_t CELL_PROBE_CORNERS = 16;
+constexpr double PROBE_REACHES[] = {0.5, 0.9};
 
 struct PlaneD {
     Vector3d normal;  // points out of the region
@@ -27,11 +33,15 @@ struct PlaneD {
 
 struct Face {
     PlaneD plane;
+    // Empty when the plane only touches the region, or no longer reaches it.
     std::vector<Vector3d> ring;
     bool onWorldBox = false;
 };
 
-// A convex region as the faces that bound it.
+// A convex region as the planes that bound it, each with the face it makes. Planes whose
+// face has gone stay: in exact arithmetic they would be redundant, but a face cut down to
+// a sliver thinner than the cut's tolerance can still bound the region, and losing it
+// would open the region to infinity.
 using Region = std::vector<Face>;
 
 // The part of the ring behind the plane (distance <= tol).
@@ -111,9 +121,10 @@ Region CutRegion(const Region& region, const PlaneD& plane) {
     }
     for (const Face& face : region) {
         std::vector<Vector3d> ring = KeepBehind(face.ring, plane, tol);
-        if (ring.size() >= 3) {
-            kept.push_back({face.plane, std::move(ring), face.onWorldBox});
+        if (ring.size() < 3) {
+            ring.clear();
         }
+        kept.push_back({face.plane, std::move(ring), face.onWorldBox});
     }
     // The new face: a square on the plane as large as the region, cut by every old face.
     Face cap;
@@ -129,9 +140,10 @@ Region CutRegion(const Region& region, const PlaneD& plane) {
     for (const Face& face : region) {
         cap.ring = KeepBehind(cap.ring, face.plane, tol);
     }
-    if (cap.ring.size() >= 3) {
-        kept.push_back(std::move(cap));
+    if (cap.ring.size() < 3) {
+        cap.ring.clear();
     }
+    kept.push_back(std::move(cap));
     return kept;
 }
 
@@ -142,8 +154,10 @@ LeafCell Summarize(const Region& region) {
     Vector3d boundarySum;
     size_t count = 0;
     size_t boundaryCount = 0;
+    size_t faces = 0;
     for (const Face& face : region) {
-        cell.reachesBoundary = cell.reachesBoundary || face.onWorldBox;
+        faces += face.ring.empty() ? 0 : 1;
+        cell.reachesBoundary = cell.reachesBoundary || (face.onWorldBox && !face.ring.empty());
         for (const Vector3d& p : face.ring) {
             sum = sum + p;
             box.Fold(p.ToFloat());
@@ -157,10 +171,34 @@ LeafCell Summarize(const Region& region) {
     if (boundaryCount > 0) {
         cell.boundaryPoint = (boundarySum * (1.0 / static_cast<double>(boundaryCount))).ToFloat();
     }
-    cell.hasVolume = region.size() >= 4 && count > 0;
+    // Convex, so its depth behind a face is its width across that face; a region thinner
+    // than a polygon's own tolerance anywhere is a slice of a plane, such as the space
+    // between two coplanar splitters.
+    double thinnest = faces >= 4 && count > 0 ? 1e300 : 0.0;
+    for (const Face& face : region) {
+        double depth = 0.0;
+        for (const Face& other : region) {
+            for (const Vector3d& p : other.ring) {
+                depth = std::max(depth, -face.plane.Distance(p));
+            }
+        }
+        thinnest = std::min(thinnest, depth);
+    }
+    cell.hasVolume = thinnest > POLY_CLASSIFY_EPSILON;
     if (count > 0) {
-        cell.inside = (sum * (1.0 / static_cast<double>(count))).ToFloat();
+        const Vector3d inside = sum * (1.0 / static_cast<double>(count));
+        cell.inside = inside.ToFloat();
         cell.bounds = Bounds::FromMinMax(box);
+        size_t corners = 0;
+        for (const Face& face : region) {
+            for (const Vector3d& p : face.ring) {
+                if (corners++ < CELL_PROBE_CORNERS) {
+                    for (const double reach : PROBE_REACHES) {
+                        cell.probes.push_back((inside + (p - inside) * reach).ToFloat());
+                    }
+                }
+            }
+        }
     }
     return cell;
 }
@@ -189,21 +227,25 @@ Bounds WorldBox(const std::vector<Winding>& polygons) {
     return {box.center, {h.x + margin, h.y + margin, h.z + margin}};
 }
 
-std::vector<LeafCell> ComputeLeafCells(const BspTree& tree, const Bounds& world) {
-    std::vector<LeafCell> cells(tree.leaves.size());
+namespace {
+
+// Cuts the world box down the tree, handing every node its region and every leaf its cell.
+template <typename AtNode, typename AtLeaf>
+void WalkRegions(const BspTree& tree, const Bounds& world, AtNode atNode, AtLeaf atLeaf) {
     if (tree.nodes.empty()) {
-        return cells;
+        return;
     }
     std::vector<std::pair<int32_t, Region>> pending;
     pending.emplace_back(0, BoxRegion(world));
     while (!pending.empty()) {
         auto [k, region] = std::move(pending.back());
         pending.pop_back();
+        atNode(k, region);
         const BspNode& node = tree.nodes[k];
         Region front = CutRegion(region, Toward(node.plane, true));
         Region back = CutRegion(region, Toward(node.plane, false));
         if (node.frontIsLeaf != 0) {
-            cells[node.front] = Summarize(front);
+            atLeaf(node.front, front);
         } else if (node.front >= 0) {
             pending.emplace_back(node.front, std::move(front));
         }
@@ -211,7 +253,33 @@ std::vector<LeafCell> ComputeLeafCells(const BspTree& tree, const Bounds& world)
             pending.emplace_back(node.back, std::move(back));
         }
     }
+}
+
+}  // namespace
+
+std::vector<LeafCell> ComputeLeafCells(const BspTree& tree, const Bounds& world) {
+    std::vector<LeafCell> cells(tree.leaves.size());
+    WalkRegions(
+        tree, world, [](int32_t, const Region&) {},
+        [&](int32_t leaf, const Region& region) { cells[leaf] = Summarize(region); });
     return cells;
+}
+
+std::vector<Bounds> ComputeNodeRegionBounds(const BspTree& tree, const Bounds& world) {
+    std::vector<Bounds> boxes(tree.nodes.size());
+    WalkRegions(
+        tree, world,
+        [&](int32_t k, const Region& region) {
+            MinMax box;
+            for (const Face& face : region) {
+                for (const Vector3d& p : face.ring) {
+                    box.Fold(p.ToFloat());
+                }
+            }
+            boxes[k] = Bounds::FromMinMax(box);
+        },
+        [](int32_t, const Region&) {});
+    return boxes;
 }
 
 }  // namespace bsppvs

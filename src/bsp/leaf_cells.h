@@ -16,6 +16,8 @@ namespace bsppvs {
 struct LeafCell {
     // The mean of the region's corners: inside it whenever it has volume.
     Vector3 inside;
+    // Points from there towards its corners, also inside (see leaf_cells.cpp).
+    std::vector<Vector3> probes;
     // The box of the region within the world box.
     Bounds bounds;
     // Whether part of the region's boundary lies on the world box, and then the mean of the
@@ -28,6 +30,9 @@ struct LeafCell {
 
 // One cell per leaf of the tree, in leaf order.
 std::vector<LeafCell> ComputeLeafCells(const BspTree& tree, const Bounds& world);
+
+// The box of every node's region, in node order.
+std::vector<Bounds> ComputeNodeRegionBounds(const BspTree& tree, const Bounds& world);
 
 // A box round every polygon of the list, grown on every side so that no polygon touches it.
 Bounds WorldBox(const std::vector<Winding>& polygons);

@@ -61,6 +61,13 @@ bool BspCompiler::BuildTree() {
         cellBounds.push_back(cell.bounds);
     }
     static_cast<BspTree&>(*this) = WithoutSolidLeaves(everyRegion, space.emptyLeaf, cellBounds);
+    // Portal squares are sized by their node's box. The box of a node's polygons need not
+    // cover the node's region once regions without polygons are open space, and a square
+    // that falls short leaves part of an opening out; the region's own box covers it.
+    const std::vector<Bounds> regions = ComputeNodeRegionBounds(*this, WorldBox(surface));
+    for (size_t k = 0; k < nodes.size(); ++k) {
+        nodes[k].bounds = regions[k];
+    }
     leak = space.leak;
     return true;
 }

@@ -63,22 +63,26 @@ std::optional<LevelMesh> ReadNative(std::span<const uint8_t> bytes, std::string&
 
 std::optional<LevelMesh> ReadAnyFormat(std::span<const uint8_t> bytes,
                                        const std::optional<std::string>& directory,
-                                       std::string& reason) {
+                                       std::string& reason, LevelFormat& format) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     switch (Sniff(text)) {
         case Content::Empty:
             reason = "not a level file: the file is empty";
             return std::nullopt;
         case Content::Native:
+            format = LevelFormat::NATIVE;
             return ReadNative(bytes, reason);
         case Content::Glb:
+            format = LevelFormat::GLB;
             return ReadGltf(bytes, true, directory, reason);
         case Content::GltfJson:
+            format = LevelFormat::GLTF;
             return ReadGltf(bytes, false, directory, reason);
         case Content::Binary:
             reason = "not a level file: binary data that is neither a model file nor glb";
             return std::nullopt;
         case Content::Text:
+            format = LevelFormat::OBJ;
             return ReadObj(text, reason);
     }
     return std::nullopt;
@@ -112,14 +116,19 @@ std::string OneLine(std::string text) {
 
 std::optional<LevelMesh> Load(std::span<const uint8_t> bytes,
                               const std::optional<std::string>& directory,
-                              const LevelLoadOptions& options, std::string& reason) {
+                              const LevelLoadOptions& options, std::string& reason,
+                              LevelFormat* format) {
     if (!std::isfinite(options.scale) || !(options.scale > 0.0f)) {
         std::ostringstream text;
         text << "scale " << options.scale << " is not a finite number above zero";
         reason = text.str();
         return std::nullopt;
     }
-    std::optional<LevelMesh> mesh = ReadAnyFormat(bytes, directory, reason);
+    LevelFormat read = LevelFormat::NATIVE;
+    std::optional<LevelMesh> mesh = ReadAnyFormat(bytes, directory, reason, read);
+    if (format != nullptr) {
+        *format = read;
+    }
     if (mesh) {
         Orient(*mesh, options);
         if (const std::optional<std::string> problem = CheckLevel(*mesh)) {
@@ -161,18 +170,19 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes, std::string&
 }  // namespace
 
 std::optional<LevelMesh> LoadLevel(const std::string& path, const LevelLoadOptions& options,
-                                   std::string& reason) {
+                                   std::string& reason, LevelFormat* format) {
     std::vector<uint8_t> bytes;
     if (!ReadFile(path, bytes, reason)) {
         return std::nullopt;
     }
     const std::filesystem::path directory = std::filesystem::path(path).parent_path();
-    return Load(bytes, directory.empty() ? "." : directory.string(), options, reason);
+    return Load(bytes, directory.empty() ? "." : directory.string(), options, reason, format);
 }
 
 std::optional<LevelMesh> LoadLevelFromBytes(std::span<const uint8_t> bytes,
-                                            const LevelLoadOptions& options, std::string& reason) {
-    return Load(bytes, std::nullopt, options, reason);
+                                            const LevelLoadOptions& options, std::string& reason,
+                                            LevelFormat* format) {
+    return Load(bytes, std::nullopt, options, reason, format);
 }
 
 }  // namespace bsppvs

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "formats/level_format.h"
 #include "level/level_mesh.h"
 
 namespace bsppvs {
@@ -30,12 +31,14 @@ struct LevelLoadOptions {
 // CheckLevelMesh and every marked point must be finite and within MAX_COORDINATE. On failure
 // returns nothing and sets reason to one line, without the file name, for example
 // "OBJ line 3: vertex coordinate \"x\" is not a finite number" or "not a level file: ...".
+// When format is given, it is set to the format the content was read as.
 std::optional<LevelMesh> LoadLevel(const std::string& path, const LevelLoadOptions& options,
-                                   std::string& reason);
+                                   std::string& reason, LevelFormat* format = nullptr);
 
 // As LoadLevel, reading the file's content from memory. There is no directory to resolve
 // external glTF buffers in, so a glTF file naming one fails.
 std::optional<LevelMesh> LoadLevelFromBytes(std::span<const uint8_t> bytes,
-                                            const LevelLoadOptions& options, std::string& reason);
+                                            const LevelLoadOptions& options, std::string& reason,
+                                            LevelFormat* format = nullptr);
 
 }  // namespace bsppvs

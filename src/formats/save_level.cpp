@@ -23,10 +23,10 @@ struct Extension {
 };
 
 constexpr Extension EXTENSIONS[] = {
-    {".ply", LevelFormat::Native},
-    {".obj", LevelFormat::Obj},
-    {".gltf", LevelFormat::Gltf},
-    {".glb", LevelFormat::Glb},
+    {".ply", LevelFormat::NATIVE},
+    {".obj", LevelFormat::OBJ},
+    {".gltf", LevelFormat::GLTF},
+    {".glb", LevelFormat::GLB},
 };
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& reason) {
@@ -66,9 +66,9 @@ bool SaveLevelToBytes(const LevelMesh& mesh, LevelFormat format, std::vector<uin
         return false;
     }
     switch (format) {
-        case LevelFormat::Native:
+        case LevelFormat::NATIVE:
             return SaveModelToBytes(*ModelFromLevelMesh(mesh), bytes, reason);
-        case LevelFormat::Obj: {
+        case LevelFormat::OBJ: {
             std::string text;
             if (!WriteObj(mesh, text, reason)) {
                 return false;
@@ -76,9 +76,9 @@ bool SaveLevelToBytes(const LevelMesh& mesh, LevelFormat format, std::vector<uin
             bytes.assign(text.begin(), text.end());
             return true;
         }
-        case LevelFormat::Gltf:
+        case LevelFormat::GLTF:
             return WriteGltf(mesh, false, bytes, reason);
-        case LevelFormat::Glb:
+        case LevelFormat::GLB:
             return WriteGltf(mesh, true, bytes, reason);
     }
     reason = "unknown level format";

@@ -7,16 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/level_format.h"
 #include "level/level_mesh.h"
 
 namespace bsppvs {
 
-enum class LevelFormat {
-    Native,  // the native model file (.ply); see native_mesh.h for what it cannot hold
-    Obj,     // Wavefront OBJ text (.obj)
-    Gltf,    // glTF JSON with its buffer embedded (.gltf)
-    Glb,     // binary glTF (.glb)
-};
 
 // The format a file name's extension asks for, ignoring case; nothing for any other
 // extension. Only for choosing what to write: reading decides by content.

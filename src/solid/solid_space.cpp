@@ -13,8 +13,11 @@ namespace bsppvs {
 
 namespace {
 
-// A region is open space when the surface winds round its inside point more than half way.
+// A region is open space when the surface winds round a point inside it more than half way,
+// and clearly open when nearly all the way: then not even the outside fill, which a crack
+// can lead astray, makes it solid.
 constexpr double OPEN_WINDING = 0.5;
+constexpr double CLEARLY_OPEN_WINDING = 0.9;
 // Where on an opening the cover test looks: its middle and points this far towards each
 // corner and each edge's middle.
 constexpr float COVER_SAMPLE_REACH = 0.9f;
@@ -189,6 +192,24 @@ Leak TraceLeak(Vector3 insidePoint, int32_t leaf, const std::vector<int32_t>& vi
     return leak;
 }
 
+// Near a loose edge of the surface the winding number changes inside one region; a region
+// is judged by the most wrapped of its probes, since calling open space solid hides it,
+// while calling a little solid space open only costs a larger set. Regions without volume
+// are never open.
+double HighestWinding(const LeafCell& cell, const SurfaceWinding& winding) {
+    if (!cell.hasVolume) {
+        return 0.0;
+    }
+    double highest = winding.OpenSpaceAt(cell.inside);
+    for (const Vector3& p : cell.probes) {
+        if (highest > CLEARLY_OPEN_WINDING) {
+            break;
+        }
+        highest = std::max(highest, winding.OpenSpaceAt(p));
+    }
+    return highest;
+}
+
 }  // namespace
 
 SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surface,
@@ -197,13 +218,16 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     const size_t leafCount = tree.leaves.size();
     space.cells = ComputeLeafCells(tree, WorldBox(surface));
     const SurfaceWinding winding(surface);
-    std::vector<uint8_t> open(leafCount, 0);
+    std::vector<double> wound(leafCount, 0.0);
     ParallelFor(options.threads, leafCount, LEAVES_PER_SLICE, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) {
-            const LeafCell& cell = space.cells[i];
-            open[i] = cell.hasVolume && winding.OpenSpaceAt(cell.inside) > OPEN_WINDING ? 1 : 0;
+            wound[i] = HighestWinding(space.cells[i], winding);
         }
     });
+    std::vector<uint8_t> open(leafCount, 0);
+    for (size_t i = 0; i < leafCount; ++i) {
+        open[i] = wound[i] > OPEN_WINDING ? 1 : 0;
+    }
     space.emptyLeaf = open;
     OpenGraph graph = BuildOpenGraph(tree, options.threads);
     const std::vector<int32_t> via = FloodFromOutside(space.cells, graph);
@@ -223,7 +247,7 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     // and a leaking level would lose all its open space to it.
     if (!options.insidePoints.empty() && !space.leak) {
         for (size_t i = 0; i < leafCount; ++i) {
-            if (via[i] != -2) {
+            if (via[i] != -2 && wound[i] < CLEARLY_OPEN_WINDING) {
                 space.emptyLeaf[i] = 0;
             }
         }

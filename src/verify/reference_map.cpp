@@ -1,5 +1,6 @@
 #include "verify/reference_map.h"
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -51,6 +52,11 @@ ReferenceMap ParseMap(const nlohmann::json& doc) {
     for (const auto& start : doc.at("starts")) {
         map.starts.push_back(ToVector(start.at("origin")));
     }
+    if (doc.contains("solid_brushes")) {
+        for (const auto& brush : doc.at("solid_brushes")) {
+            map.solidBrushes.push_back(brush.get<std::vector<int32_t>>());
+        }
+    }
     return map;
 }
 
@@ -65,6 +71,13 @@ std::string Inconsistency(const ReferenceMap& map) {
                                        : static_cast<size_t>(-(child + 1)) < map.leaves.size();
             if (!ok) {
                 return "a node names a missing child";
+            }
+        }
+    }
+    for (const std::vector<int32_t>& brush : map.solidBrushes) {
+        for (const int32_t plane : brush) {
+            if (plane < 0 || static_cast<size_t>(plane) >= map.planes.size()) {
+                return "a brush names a missing plane";
             }
         }
     }
@@ -84,6 +97,22 @@ std::string Inconsistency(const ReferenceMap& map) {
     return "";
 }
 
+void MarkSeenFromStarts(ReferenceMap& map) {
+    const bool every = map.visible.empty() || map.starts.empty();
+    map.seenFromStarts.assign(static_cast<size_t>(std::max(map.clusterCount, 0)), every ? 1 : 0);
+    if (every) {
+        return;
+    }
+    for (const Vector3& start : map.starts) {
+        const int32_t from = map.ClusterAt({start.x, start.y + START_LIFT, start.z});
+        for (int32_t c = 0; from >= 0 && c < map.clusterCount; ++c) {
+            if (c == from || map.Sees(from, c)) {
+                map.seenFromStarts[c] = 1;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int32_t ReferenceMap::ClusterAt(Vector3 p) const {
@@ -98,6 +127,23 @@ int32_t ReferenceMap::ClusterAt(Vector3 p) const {
         child = plane.SignedDistance(p) >= 0.0f ? node.front : node.back;
     }
     return child < 0 ? leaves[-(child + 1)].cluster : -1;
+}
+
+bool ReferenceMap::IsPlayable(Vector3 p) const {
+    const int32_t cluster = ClusterAt(p);
+    if (cluster < 0 || seenFromStarts[cluster] == 0) {
+        return false;
+    }
+    for (const std::vector<int32_t>& brush : solidBrushes) {
+        bool inside = !brush.empty();
+        for (size_t i = 0; i < brush.size() && inside; ++i) {
+            inside = planes[brush[i]].SignedDistance(p) < 0.0f;
+        }
+        if (inside) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ReferenceMap::Sees(int32_t a, int32_t b) const {
@@ -119,6 +165,7 @@ std::optional<ReferenceMap> LoadReferenceMap(const std::string& path, std::strin
         if (!reason.empty()) {
             return std::nullopt;
         }
+        MarkSeenFromStarts(map);
         return map;
     } catch (const std::exception& e) {
         reason = std::string("not a reference map: ") + e.what();
@@ -147,7 +194,7 @@ ReferenceComparison CompareWithReference(const BspTree& tree, const std::vector<
         };
         const Vector3 p{along(leaf.min.x, leaf.max.x), along(leaf.min.y, leaf.max.y),
                         along(leaf.min.z, leaf.max.z)};
-        if (reference.ClusterAt(p) >= 0) {
+        if (reference.IsPlayable(p)) {
             points.push_back(p);
         }
     }
@@ -185,7 +232,14 @@ ReferenceComparison CompareWithReference(const BspTree& tree, const std::vector<
                 ++result.clearPairs;
                 const bool both = a.leaf == b.leaf || (tree.leaves[a.leaf].pvs[b.leaf] != 0 &&
                                                        tree.leaves[b.leaf].pvs[a.leaf] != 0);
-                result.misses += both ? 0 : 1;
+                if (!both) {
+                    ++result.misses;
+                    if (result.missed.size() < MAX_REPORTED_MISSES) {
+                        result.missed.push_back({a.leaf, b.leaf, a.p, b.p,
+                                                 tree.leaves[a.leaf].pvs[b.leaf] != 0,
+                                                 tree.leaves[b.leaf].pvs[a.leaf] != 0});
+                    }
+                }
             }
         }
     }

@@ -66,7 +66,7 @@ TEST(BadLevels, ObjAndUnknownContent) {
 TEST(BadLevels, TruncatedFilesOfEveryFormat) {
     const LevelMesh room = RoomWithDebris(7);
     for (const LevelFormat format :
-         {LevelFormat::Native, LevelFormat::Obj, LevelFormat::Gltf, LevelFormat::Glb}) {
+         {LevelFormat::NATIVE, LevelFormat::OBJ, LevelFormat::GLTF, LevelFormat::GLB}) {
         const std::vector<uint8_t> whole = Saved(room, format);
         for (size_t size = 0; size < whole.size(); size += 1 + whole.size() / 150) {
             const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + size);
@@ -74,10 +74,10 @@ TEST(BadLevels, TruncatedFilesOfEveryFormat) {
             const std::optional<LevelMesh> mesh = Loaded(prefix, reason);
             const std::string name =
                 std::to_string(static_cast<int>(format)) + " cut at " + std::to_string(size);
-            EXPECT_TRUE(!mesh || format == LevelFormat::Obj) << name;
+            EXPECT_TRUE(!mesh || format == LevelFormat::OBJ) << name;
             EXPECT_TRUE(mesh || (!reason.empty() && reason.find('\n') == std::string::npos))
                 << name << ": " << reason;
-            if (format == LevelFormat::Native && size >= 3) {
+            if (format == LevelFormat::NATIVE && size >= 3) {
                 std::string modelReason;
                 EXPECT_FALSE(LoadModelFromBytes(prefix, modelReason));
                 EXPECT_EQ(reason, modelReason) << name;
@@ -103,7 +103,7 @@ TEST(BadLevels, NativeGeometryFailsAsTheCompilerSays) {
 
 // A valid glTF document of the room, changed in one place per case.
 TEST(BadLevels, GltfDocuments) {
-    const nlohmann::json room = Json(Saved(RoomWithDebris(8), LevelFormat::Gltf));
+    const nlohmann::json room = Json(Saved(RoomWithDebris(8), LevelFormat::GLTF));
     nlohmann::json deep = 0;
     for (int i = 0; i < 100; ++i) {
         deep = nlohmann::json::array({deep});
@@ -114,7 +114,7 @@ TEST(BadLevels, GltfDocuments) {
     for (int t = 0; t < 2000; ++t) {
         many.AddPolygon(many.Ring(0));
     }
-    nlohmann::json instanced = Json(Saved(many, LevelFormat::Gltf));
+    nlohmann::json instanced = Json(Saved(many, LevelFormat::GLTF));
     for (int n = 0; n < 1000; ++n) {
         instanced["nodes"].push_back({{"mesh", 0}});
         instanced["scenes"][0]["nodes"].push_back(n + 1);
@@ -163,7 +163,7 @@ TEST(BadLevels, GltfDocuments) {
 }
 
 TEST(BadLevels, GlbContainers) {
-    const std::vector<uint8_t> glb = Saved(RoomWithDebris(9), LevelFormat::Glb);
+    const std::vector<uint8_t> glb = Saved(RoomWithDebris(9), LevelFormat::GLB);
     const auto withWord = [&](size_t at, uint32_t value) {
         std::vector<uint8_t> bytes = glb;
         for (int i = 0; i < 4; ++i) {
@@ -197,7 +197,7 @@ TEST(Levelconv, ExitStatusSaysWhatWentWrong) {
     fs::create_directories(dir);
     const LevelMesh room = RoomWithDebris(10);
     std::string reason;
-    ASSERT_TRUE(SaveLevel(room, (dir / "room.obj").string(), LevelFormat::Obj, reason));
+    ASSERT_TRUE(SaveLevel(room, (dir / "room.obj").string(), LevelFormat::OBJ, reason));
     std::ofstream(dir / "junk.obj") << "junk\n";
     const auto path = [&](const char* name) {
         std::string quoted(1, '"');

@@ -19,12 +19,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr LevelFormat ALL_FORMATS[] = {LevelFormat::Native, LevelFormat::Obj, LevelFormat::Gltf,
-                                       LevelFormat::Glb};
+constexpr LevelFormat ALL_FORMATS[] = {LevelFormat::NATIVE, LevelFormat::OBJ, LevelFormat::GLTF,
+                                       LevelFormat::GLB};
 
 // The native format keeps no names; the others keep everything.
 bool KeepsNames(LevelFormat format) {
-    return format != LevelFormat::Native;
+    return format != LevelFormat::NATIVE;
 }
 
 TEST(LevelRoundTrip, EveryFormatGivesBackTheSameLevel) {
@@ -50,7 +50,7 @@ TEST(LevelRoundTrip, NativeCutsLongerPolygonsIntoFans) {
         AddRing(fan, {p[0], p[i], p[i + 1]});
     }
     std::string reason;
-    const std::optional<LevelMesh> back = Loaded(Saved(pentagon, LevelFormat::Native), reason);
+    const std::optional<LevelMesh> back = Loaded(Saved(pentagon, LevelFormat::NATIVE), reason);
     ASSERT_TRUE(back) << reason;
     EXPECT_EQ(Describe(*back), Describe(fan));
 }
@@ -75,10 +75,10 @@ TEST(LevelLoad, ContentNotTheFileNameChoosesTheReader) {
     fs::create_directories(dir);
     const LevelMesh mesh = RoomWithDebris(4);
     const std::vector<std::pair<LevelFormat, std::string>> cases = {
-        {LevelFormat::Native, "level.obj"},
-        {LevelFormat::Obj, "level.ply"},
-        {LevelFormat::Glb, "level.gltf"},
-        {LevelFormat::Gltf, "level"},
+        {LevelFormat::NATIVE, "level.obj"},
+        {LevelFormat::OBJ, "level.ply"},
+        {LevelFormat::GLB, "level.gltf"},
+        {LevelFormat::GLTF, "level"},
     };
     for (const auto& [format, name] : cases) {
         std::string reason;
@@ -89,9 +89,9 @@ TEST(LevelLoad, ContentNotTheFileNameChoosesTheReader) {
     }
 
     // A glTF file may keep its buffer in a file beside it.
-    nlohmann::json document = Json(Saved(mesh, LevelFormat::Gltf));
+    nlohmann::json document = Json(Saved(mesh, LevelFormat::GLTF));
     std::string uri = document["buffers"][0]["uri"];
-    const std::vector<uint8_t> buffer = Saved(mesh, LevelFormat::Glb);
+    const std::vector<uint8_t> buffer = Saved(mesh, LevelFormat::GLB);
     // The glb's binary chunk is the same buffer; take it from the end of the file.
     const size_t length = document["buffers"][0]["byteLength"];
     std::ofstream(dir / "level.bin", std::ios::binary)
@@ -175,7 +175,7 @@ TEST(GltfFans, FlatConvexFansComeBackWholeAndOthersStayTriangles) {
         LevelMesh mesh;
         AddRing(mesh, c.ring);
         std::string reason;
-        const std::optional<LevelMesh> back = Loaded(Saved(mesh, LevelFormat::Glb), reason);
+        const std::optional<LevelMesh> back = Loaded(Saved(mesh, LevelFormat::GLB), reason);
         ASSERT_TRUE(back) << reason;
         std::vector<size_t> counts;
         for (const LevelPolygon& polygon : back->polygons) {
@@ -193,7 +193,7 @@ TEST(GltfFans, FlatConvexFansComeBackWholeAndOthersStayTriangles) {
 TEST(GltfScenes, ModesTransformsAndMarkedPointsAreRead) {
     LevelMesh quad;
     AddRing(quad, {{0, 0, 0}, {1, 0, 0}, {1, 0, -1}, {0, 0, -1}}, "tile");
-    const nlohmann::json written = Json(Saved(quad, LevelFormat::Gltf));
+    const nlohmann::json written = Json(Saved(quad, LevelFormat::GLTF));
     const auto load = [](const nlohmann::json& document) {
         std::string reason;
         std::optional<LevelMesh> mesh = Loaded(JsonBytes(document), reason);
@@ -249,7 +249,7 @@ TEST(GltfScenes, ModesTransformsAndMarkedPointsAreRead) {
 
     // An empty level has no scene to write.
     std::string reason;
-    EXPECT_TRUE(Loaded(Saved(LevelMesh{}, LevelFormat::Gltf), reason)) << reason;
+    EXPECT_TRUE(Loaded(Saved(LevelMesh{}, LevelFormat::GLTF), reason)) << reason;
 }
 
 }  // namespace

@@ -126,11 +126,11 @@ bool WriteLevel(const MazeGrid& grid, const CommandLine& line) {
         return true;
     }
     const auto model = BuildMazeModel(grid, line.layout);
-    const bool binary = FormatForFileName(line.gltf) == LevelFormat::Glb;
+    const bool binary = FormatForFileName(line.gltf) == LevelFormat::GLB;
     return (line.output.empty() || WriteModel(*model, line.output)) &&
-           (line.obj.empty() || WriteOtherFormat(*model, line.obj, LevelFormat::Obj)) &&
+           (line.obj.empty() || WriteOtherFormat(*model, line.obj, LevelFormat::OBJ)) &&
            (line.gltf.empty() ||
-            WriteOtherFormat(*model, line.gltf, binary ? LevelFormat::Glb : LevelFormat::Gltf));
+            WriteOtherFormat(*model, line.gltf, binary ? LevelFormat::GLB : LevelFormat::GLTF));
 }
 
 void PrintSummary(const MazeGrid& grid) {
