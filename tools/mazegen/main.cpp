@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "maze/fan_room.h"
 #include "maze/maze.h"
 #include "maze/maze_describe.h"
 #include "maze/maze_model.h"
@@ -40,6 +41,11 @@ grid[j] is row j (cells along x at z index j), one character per cell, '#' solid
 '.' open; origin is the world (x, z) of the centre of cell (0, 0), that is [-s, -s],
 so cell (i, j) is centred at (origin[0] + i*s, origin[1] + j*s).
 
+--fan-room N writes, instead of a maze, one convex room of N walls, 128 high, whose
+floor plan fills a quarter disc of radius 4000 about the y axis, its floor and ceiling
+fans of triangles from the corner at the centre: one leaf, at the end of a chain of
+3N - 4 nodes. The maze options, --cell-size and --height are ignored.
+
 Exit status: 0 on success, 2 for a usage error, 1 when a file cannot be written.)";
 
 struct CommandLine {
@@ -47,6 +53,7 @@ struct CommandLine {
     MazeLayout layout;
     std::string output;    // model file; empty for none
     std::string describe;  // grid description file, "-" for standard output; empty for none
+    int fanRoomWalls = 0;  // walls of the fan room written instead of a maze; 0 for a maze
     bool quiet = false;
 };
 
@@ -69,7 +76,12 @@ void AddOptions(CLI::App& app, CommandLine& line, int& size) {
     app.add_option("--height", line.layout.height, "wall height, world units")
         ->check(CLI::Range(MIN_LENGTH, MAX_LENGTH));
     app.add_option("-o,--output", line.output, "model file to write");
-    app.add_option("--describe", line.describe, "grid description (JSON) to write, - for stdout");
+    auto* describe = app.add_option("--describe", line.describe,
+                                    "grid description (JSON) to write, - for stdout");
+    app.add_option("--fan-room", line.fanRoomWalls,
+                   "write a convex room of this many walls with fan floor and ceiling instead")
+        ->check(CLI::Range(3, MAX_FAN_ROOM_WALLS))
+        ->excludes(describe);
     app.add_flag("-q,--quiet", line.quiet, "print no summary");
     app.footer(HELP_FOOTER);
 }
@@ -95,10 +107,9 @@ bool WriteDescription(const std::string& text, const std::string& fileName) {
     return true;
 }
 
-bool WriteModel(const MazeGrid& grid, const MazeLayout& layout, const std::string& fileName) {
-    const auto model = BuildMazeModel(grid, layout);
+bool WriteModel(const PlyModel& model, const std::string& fileName) {
     std::string reason;
-    if (!SaveModel(*model, fileName, reason)) {
+    if (!SaveModel(model, fileName, reason)) {
         PrintWriteFailure(fileName, reason);
         return false;
     }
@@ -108,6 +119,19 @@ bool WriteModel(const MazeGrid& grid, const MazeLayout& layout, const std::strin
 void PrintSummary(const MazeGrid& grid) {
     std::cerr << "mazegen: " << grid.columns << " x " << grid.rows << " cells, " << grid.OpenCount()
               << " open, " << CountMazeFaces(grid) << " quads\n";
+}
+
+// The fan room: written, then summed up like a maze.
+int WriteFanRoom(const CommandLine& line) {
+    const auto model = BuildFanRoomModel(line.fanRoomWalls);
+    if (!WriteModel(*model, line.output)) {
+        return EXIT_WRITE_FAILED;
+    }
+    if (!line.quiet) {
+        std::cerr << "mazegen: fan room of " << line.fanRoomWalls << " walls, "
+                  << model->faces.size() << " faces\n";
+    }
+    return EXIT_OK;
 }
 
 }  // namespace
@@ -131,13 +155,16 @@ int main(int argc, char** argv) {
         std::cerr << "mazegen: nothing to write: give -o FILE and/or --describe FILE\n";
         return EXIT_USAGE;
     }
+    if (line.fanRoomWalls > 0) {
+        return WriteFanRoom(line);
+    }
     if (size > 0) {
         line.maze.width = size;
         line.maze.depth = size;
     }
 
     const MazeGrid grid = GenerateMaze(line.maze);
-    if (!line.output.empty() && !WriteModel(grid, line.layout, line.output)) {
+    if (!line.output.empty() && !WriteModel(*BuildMazeModel(grid, line.layout), line.output)) {
         return EXIT_WRITE_FAILED;
     }
     if (!line.describe.empty() &&
