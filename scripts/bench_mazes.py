@@ -2,7 +2,8 @@
 """Compiles generated mazes with bspc and prints a table of sizes, stage times and memory.
 
     scripts/bench_mazes.py BUILD_DIR [--sizes 16,32,64,128] [--seeds 1,2,3]
-        [--kinds standard,open] [--runs 3] [--threads 1] [--json OUT] [--quick]
+        [--kinds standard,open] [--fan-rooms 5000] [--runs 3] [--threads 1] [--json OUT]
+        [--quick]
     scripts/bench_mazes.py BUILD_DIR --compare OLD.json          # run, then compare
     scripts/bench_mazes.py --compare OLD.json --against NEW.json  # compare two runs
     scripts/bench_mazes.py BUILD_DIR --levels --sizes 64 --seeds 1  # the quality levels
@@ -11,10 +12,12 @@ Each (kind, size, seed) maze is made once with mazegen and compiled --runs times
 `bspc --time`; the table shows the median of each stage over the runs, and a summary row per
 (kind, size) with the medians over the seeds. A case whose first compile takes longer than
 --long seconds is compiled only once (the run count is kept in the JSON). Peak memory is the
-child's maximum resident set size. The JSON holds the same figures with the commit and the
-machine, so that two commits can be compared with --compare. --levels compiles each maze at
-every quality level (--clip-steps 4 down to 0, then --fast) and tabulates what each costs and
-how large the sets get.
+child's maximum resident set size. After the mazes come the fan rooms (mazegen --fan-room N):
+one convex room of N walls whose floor and ceiling are fans of triangles, a chain of 3N - 4
+nodes down to one leaf; their rows have kind "fan", N in the rooms column and no seed. The
+JSON holds the same figures with the commit and the machine, so that two commits can be
+compared with --compare. --levels compiles each maze at every quality level (--clip-steps 4
+down to 0, then --fast) and tabulates what each costs and how large the sets get.
 """
 
 import argparse
@@ -53,6 +56,7 @@ TIME_LINE = re.compile(r"^time (\w+)\s+([0-9.]+) s$", re.M)
 # Optional: the bytes of the finished sets and of the gates' working sets.
 BYTES_LINE = re.compile(r"^pvs bytes (\d+) gate bytes (\d+)$", re.M)
 MAZEGEN_LINE = re.compile(r"^mazegen: (\d+) x (\d+) cells, (\d+) open, (\d+) quads$", re.M)
+FAN_ROOM_LINE = re.compile(r"^mazegen: fan room of (\d+) walls, (\d+) faces$", re.M)
 
 # The time columns of the table: (header, the stages summed into it).
 TIME_COLUMNS = [
@@ -134,6 +138,17 @@ def make_maze(mazegen, kind, size, seed, path):
     return parse_mazegen(proc.stderr)
 
 
+def make_fan_room(mazegen, walls, path):
+    cmd = [str(mazegen), "--fan-room", str(walls), "-o", str(path)]
+    proc = subprocess.run(cmd, capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise BenchError(f"{' '.join(cmd)} failed ({proc.returncode}):\n{proc.stderr}")
+    m = FAN_ROOM_LINE.search(proc.stderr)
+    if not m:
+        raise BenchError(f"mazegen printed no fan room line:\n{proc.stderr}")
+    return {"walls": int(m.group(1)), "quads": int(m.group(2))}
+
+
 def compile_once(bspc, path, threads, extra):
     cmd = [str(bspc), str(path), "--time", "--threads", str(threads)] + extra
     status, stdout, stderr, wall, peak = run_measured(cmd)
@@ -143,6 +158,14 @@ def compile_once(bspc, path, threads, extra):
     result["wall"] = wall
     result["peak_mib"] = peak
     return result
+
+
+def compile_runs(bspc, path, args, extra):
+    """--runs compiles of one level, or one when the first takes longer than --long."""
+    runs = [compile_once(bspc, path, args.threads, extra)]
+    if runs[0]["wall"] <= args.long:
+        runs += [compile_once(bspc, path, args.threads, extra) for _ in range(args.runs - 1)]
+    return runs
 
 
 def median_row(runs):
@@ -308,6 +331,7 @@ def run_benchmark(args):
         "machine": machine,
         "build_type": build_type(build),
         "settings": {"sizes": args.sizes, "seeds": args.seeds, "kinds": args.kinds,
+                     "fan_rooms": args.fan_rooms,
                      "runs": args.runs, "long": args.long, "threads": args.threads,
                      "bspc_options": extra, "levels": args.levels,
                      "maze_kinds": {k: KINDS[k] for k in args.kinds}},
@@ -343,11 +367,7 @@ def run_table(args, mazegen, bspc, extra):
                 for seed in args.seeds:
                     path = Path(tmp) / f"{kind}-{size}-{seed}.ply"
                     maze = make_maze(mazegen, kind, size, seed, path)
-                    runs = [compile_once(bspc, path, args.threads, extra)]
-                    if runs[0]["wall"] <= args.long:
-                        runs += [compile_once(bspc, path, args.threads, extra)
-                                 for _ in range(args.runs - 1)]
-                    row = median_row(runs)
+                    row = median_row(compile_runs(bspc, path, args, extra))
                     row.update({"kind": kind, "size": size, "seed": seed, **maze})
                     path.unlink()
                     table.row(row)
@@ -357,6 +377,14 @@ def run_table(args, mazegen, bspc, extra):
                     summary = summary_row(group)
                     table.row(summary)
                     summaries.append(summary)
+        for walls in args.fan_rooms:
+            path = Path(tmp) / f"fan-{walls}.ply"
+            room = make_fan_room(mazegen, walls, path)
+            row = median_row(compile_runs(bspc, path, args, extra))
+            row.update({"kind": "fan", "size": walls, "seed": "-", **room})
+            path.unlink()
+            table.row(row)
+            rows.append(row)
     return rows, summaries
 
 
@@ -460,6 +488,9 @@ def main(argv=None):
     parser.add_argument("--kinds", type=lambda t: parse_list(t, str),
                         default=list(KINDS), help="maze kinds: standard (loops 0.1, 3 halls), "
                         "open (loops 0.6, 20 halls); default both")
+    parser.add_argument("--fan-rooms", type=lambda t: parse_list(t, int),
+                        help="walls of the fan rooms compiled after the mazes (default 5000; "
+                        "500 with --quick; an empty list for none)")
     parser.add_argument("--runs", type=int, help="compiles of each maze, median taken "
                         "(default 3; 1 with --quick)")
     parser.add_argument("--long", type=float, default=60.0, help="a maze whose first compile "
@@ -499,6 +530,10 @@ def main(argv=None):
         args.sizes = [16, 32] if args.quick else [16, 32, 64, 128]
     if args.runs is None:
         args.runs = 1 if args.quick else 3
+    if args.fan_rooms is None:
+        args.fan_rooms = [500] if args.quick else [5000]
+    if any(walls < 3 for walls in args.fan_rooms):
+        parser.error("a fan room has at least 3 walls")
     if args.runs < 1 or args.threads < 1 or not args.sizes or not args.seeds:
         parser.error("--runs and --threads must be positive, --sizes and --seeds not empty")
     if args.levels and (args.compare or args.fast or args.clip_steps is not None):

@@ -331,6 +331,9 @@ TEST_F(MazeFiles, ExitStatusSaysWhatWentWrong) {
         {"--seed x" + model, 2},
         {"--no-such-option" + model, 2},
         {"--size 2", 2},  // nothing to write
+        {"--fan-room 60 -q" + model, 0},
+        {"--fan-room 2" + model, 2},
+        {"--fan-room 60 --describe \"" + PathOf("m.json") + "\"" + model, 2},
         {"-o \"" + PathOf("missing-dir/m.ply") + "\"", 1},
         {"--describe \"" + PathOf("missing-dir/m.json") + "\"", 1},
     };

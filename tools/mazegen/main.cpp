@@ -12,6 +12,7 @@
 
 #include "formats/native_mesh.h"
 #include "formats/save_level.h"
+#include "maze/fan_room.h"
 #include "maze/maze.h"
 #include "maze/maze_describe.h"
 #include "maze/maze_model.h"
@@ -43,6 +44,11 @@ grid[j] is row j (cells along x at z index j), one character per cell, '#' solid
 '.' open; origin is the world (x, z) of the centre of cell (0, 0), that is [-s, -s],
 so cell (i, j) is centred at (origin[0] + i*s, origin[1] + j*s).
 
+--fan-room N writes, instead of a maze, one convex room of N walls, 128 high, whose
+floor plan fills a quarter disc of radius 4000 about the y axis, its floor and ceiling
+fans of triangles from the corner at the centre: one leaf, at the end of a chain of
+3N - 4 nodes. The maze options, --cell-size and --height are ignored.
+
 Exit status: 0 on success, 2 for a usage error, 1 when a file cannot be written.)";
 
 struct CommandLine {
@@ -52,6 +58,7 @@ struct CommandLine {
     std::string obj;       // the same level as OBJ; empty for none
     std::string gltf;      // the same level as glTF, binary when named .glb; empty for none
     std::string describe;  // grid description file, "-" for standard output; empty for none
+    int fanRoomWalls = 0;  // walls of the fan room written instead of a maze; 0 for a maze
     bool quiet = false;
 };
 
@@ -76,7 +83,12 @@ void AddOptions(CLI::App& app, CommandLine& line, int& size) {
     app.add_option("-o,--output", line.output, "model file to write");
     app.add_option("--obj", line.obj, "the same level as an OBJ file");
     app.add_option("--gltf", line.gltf, "the same level as a glTF file (.glb: binary)");
-    app.add_option("--describe", line.describe, "grid description (JSON) to write, - for stdout");
+    auto* describe = app.add_option("--describe", line.describe,
+                                    "grid description (JSON) to write, - for stdout");
+    app.add_option("--fan-room", line.fanRoomWalls,
+                   "write a convex room of this many walls with fan floor and ceiling instead")
+        ->check(CLI::Range(3, MAX_FAN_ROOM_WALLS))
+        ->excludes(describe);
     app.add_flag("-q,--quiet", line.quiet, "print no summary");
     app.footer(HELP_FOOTER);
 }
@@ -121,21 +133,31 @@ bool WriteOtherFormat(const PlyModel& model, const std::string& fileName, LevelF
     return true;
 }
 
-bool WriteLevel(const MazeGrid& grid, const CommandLine& line) {
-    if (line.output.empty() && line.obj.empty() && line.gltf.empty()) {
-        return true;
-    }
-    const auto model = BuildMazeModel(grid, line.layout);
+// The level in every format asked for.
+bool WriteLevel(const PlyModel& model, const CommandLine& line) {
     const bool binary = FormatForFileName(line.gltf) == LevelFormat::GLB;
-    return (line.output.empty() || WriteModel(*model, line.output)) &&
-           (line.obj.empty() || WriteOtherFormat(*model, line.obj, LevelFormat::OBJ)) &&
+    return (line.output.empty() || WriteModel(model, line.output)) &&
+           (line.obj.empty() || WriteOtherFormat(model, line.obj, LevelFormat::OBJ)) &&
            (line.gltf.empty() ||
-            WriteOtherFormat(*model, line.gltf, binary ? LevelFormat::GLB : LevelFormat::GLTF));
+            WriteOtherFormat(model, line.gltf, binary ? LevelFormat::GLB : LevelFormat::GLTF));
 }
 
 void PrintSummary(const MazeGrid& grid) {
     std::cerr << "mazegen: " << grid.columns << " x " << grid.rows << " cells, " << grid.OpenCount()
               << " open, " << CountMazeFaces(grid) << " quads\n";
+}
+
+// The fan room: written, then summed up like a maze.
+int WriteFanRoom(const CommandLine& line) {
+    const auto model = BuildFanRoomModel(line.fanRoomWalls);
+    if (!WriteLevel(*model, line)) {
+        return EXIT_WRITE_FAILED;
+    }
+    if (!line.quiet) {
+        std::cerr << "mazegen: fan room of " << line.fanRoomWalls << " walls, "
+                  << model->faces.size() << " faces\n";
+    }
+    return EXIT_OK;
 }
 
 }  // namespace
@@ -161,13 +183,16 @@ int main(int argc, char** argv) {
         std::cerr << "mazegen: nothing to write: give -o, --obj, --gltf and/or --describe FILE\n";
         return EXIT_USAGE;
     }
+    if (line.fanRoomWalls > 0) {
+        return WriteFanRoom(line);
+    }
     if (size > 0) {
         line.maze.width = size;
         line.maze.depth = size;
     }
 
     const MazeGrid grid = GenerateMaze(line.maze);
-    if (!WriteLevel(grid, line)) {
+    if (!WriteLevel(*BuildMazeModel(grid, line.layout), line)) {
         return EXIT_WRITE_FAILED;
     }
     if (!line.describe.empty() &&
