@@ -22,6 +22,9 @@ constexpr double CLEARLY_OPEN_WINDING = 0.9;
 // corner and each edge's middle.
 constexpr float COVER_SAMPLE_REACH = 0.9f;
 constexpr size_t LEAVES_PER_SLICE = 64;
+// Openings narrower than this part of the level's size are cracks that rounding leaves
+// where faces meet, not holes: the outside fill does not pass through them.
+constexpr float CRACK_WIDTH_RELATIVE = 2e-4f;
 
 // Whether p, in the plane of the face, lies inside it (allowing TOUCH_DISTANCE).
 bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
@@ -100,13 +103,29 @@ struct OpenGraph {
     std::vector<std::vector<std::pair<int32_t, int32_t>>> exits;
 };
 
-OpenGraph BuildOpenGraph(const BspTree& tree, int32_t threads) {
+// How wide the opening is at its narrowest, about: twice its area over its longest side.
+float Width(const Poly& polygon) {
+    const Winding& ring = polygon.points;
+    float area = 0.0f;
+    float longest = 0.0f;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Vector3 edge = Subtract(ring[(i + 1) % ring.size()], ring[i]);
+        longest = std::max(longest, std::sqrt(Dot(edge, edge)));
+        if (i >= 2) {
+            const Vector3 c = Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0]));
+            area += 0.5f * std::sqrt(Dot(c, c));
+        }
+    }
+    return longest > 0.0f ? 2.0f * area / longest : 0.0f;
+}
+
+OpenGraph BuildOpenGraph(const BspTree& tree, float crackWidth, int32_t threads) {
     OpenGraph graph;
     PortalBuilder(tree, graph.portals).BuildPortals(threads);
     graph.exits.resize(tree.leaves.size());
     for (size_t k = 0; k < graph.portals.size(); ++k) {
         Portal& portal = graph.portals[k];
-        if (Covered(tree, portal)) {
+        if (Width(portal) < crackWidth || Covered(tree, portal)) {
             continue;
         }
         const int32_t a = portal.leafIndices[0];
@@ -216,7 +235,8 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
                           const SolidSpaceOptions& options) {
     SolidSpace space;
     const size_t leafCount = tree.leaves.size();
-    space.cells = ComputeLeafCells(tree, WorldBox(surface));
+    const Bounds world = WorldBox(surface);
+    space.cells = ComputeLeafCells(tree, world);
     const SurfaceWinding winding(surface);
     std::vector<double> wound(leafCount, 0.0);
     ParallelFor(options.threads, leafCount, LEAVES_PER_SLICE, [&](size_t begin, size_t end) {
@@ -229,7 +249,8 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
         open[i] = wound[i] > OPEN_WINDING ? 1 : 0;
     }
     space.emptyLeaf = open;
-    OpenGraph graph = BuildOpenGraph(tree, options.threads);
+    const float size = 2.0f * std::sqrt(Dot(world.halfExtent, world.halfExtent));
+    OpenGraph graph = BuildOpenGraph(tree, CRACK_WIDTH_RELATIVE * size, options.threads);
     const std::vector<int32_t> via = FloodFromOutside(space.cells, graph);
     space.outsideLeaves = std::count_if(via.begin(), via.end(), [](int32_t v) { return v != -2; });
     for (const Vector3& p : options.insidePoints) {
