@@ -22,7 +22,9 @@ std::vector<uint8_t> SubtreesWithEmptyLeaves(const BspTree& tree,
 }  // namespace
 
 BspTree WithoutSolidLeaves(const BspTree& full, const std::vector<uint8_t>& emptyLeaf,
-                           const std::vector<Bounds>& cellBounds) {
+                           const std::vector<Bounds>& cellBounds,
+                           const std::vector<uint8_t>& backCellLeaves, bool& reshaped) {
+    reshaped = false;
     BspTree kept;
     if (full.nodes.empty()) {
         return kept;
@@ -54,6 +56,7 @@ BspTree WithoutSolidLeaves(const BspTree& full, const std::vector<uint8_t>& empt
         if (!frontEmpty) {
             // Only the back side holds empty space: it becomes the front of the turned node.
             node.plane = old.plane.Reversed();
+            reshaped = true;
             stack.push_back({old.back, k, false});
             continue;
         }
@@ -65,6 +68,8 @@ BspTree WithoutSolidLeaves(const BspTree& full, const std::vector<uint8_t>& empt
             continue;
         }
         const BspLeaf& leaf = full.leaves[old.front];
+        reshaped = reshaped || (static_cast<size_t>(old.front) < backCellLeaves.size() &&
+                                backCellLeaves[old.front] != 0);
         node.frontIsLeaf = 1;
         node.front = static_cast<int32_t>(kept.leaves.size());
         BspLeaf& copy = kept.leaves.emplace_back();

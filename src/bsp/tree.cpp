@@ -218,6 +218,8 @@ void TreeBuilder::MakeBackCell(BuildPolyList& polys, int32_t parent, int32_t nod
     MinMax box;
     FoldCorners(box, polys);
     MakeLeaf(polys, box.empty ? node.bounds : Bounds::FromMinMax(box), nodeIndex);
+    backCellLeaves_.resize(tree_.leaves.size(), 0);
+    backCellLeaves_.back() = 1;
 }
 
 bool TreeBuilder::BuildTree(BuildPolyList& list) {

@@ -37,6 +37,8 @@ public:
     // plane: each becomes a leaf (see MakeBackCell), so that every region of space is a
     // leaf and something else can decide which are solid.
     void KeepBackCells(bool keep) { keepBackCells_ = keep; }
+    // Per leaf made so far: 1 for the leaves made of such regions.
+    const std::vector<uint8_t>& BackCellLeaves() const { return backCellLeaves_; }
 
     // The steps, public so tests can pin them.
     bool BuildNode(BuildPolyList& list, int32_t nodeIndex);
@@ -57,6 +59,7 @@ private:
     int32_t threads_;
     CandidateCounter counter_;
     bool keepBackCells_ = false;
+    std::vector<uint8_t> backCellLeaves_;
 };
 
 }  // namespace bsppvs

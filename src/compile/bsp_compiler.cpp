@@ -60,13 +60,19 @@ bool BspCompiler::BuildTree() {
     for (const LeafCell& cell : space.cells) {
         cellBounds.push_back(cell.bounds);
     }
-    static_cast<BspTree&>(*this) = WithoutSolidLeaves(everyRegion, space.emptyLeaf, cellBounds);
-    // Portal squares are sized by their node's box. The box of a node's polygons need not
-    // cover the node's region once regions without polygons are open space, and a square
-    // that falls short leaves part of an opening out; the region's own box covers it.
-    const std::vector<Bounds> regions = ComputeNodeRegionBounds(*this, WorldBox(surface));
-    for (size_t k = 0; k < nodes.size(); ++k) {
-        nodes[k].bounds = regions[k];
+    bool reshaped = false;
+    static_cast<BspTree&>(*this) = WithoutSolidLeaves(everyRegion, space.emptyLeaf, cellBounds,
+                                                      builder.BackCellLeaves(), reshaped);
+    // Portal squares are sized by their node's box, the box of the polygons that reached it.
+    // That covers the node's region while every leaf is bounded by its own polygons, as in
+    // the tree the plain rule builds; once regions without polygons are open space, or a
+    // node is turned round, a square can fall short and leave part of an opening out. The
+    // region's own box covers it.
+    if (reshaped) {
+        const std::vector<Bounds> regions = ComputeNodeRegionBounds(*this, WorldBox(surface));
+        for (size_t k = 0; k < nodes.size(); ++k) {
+            nodes[k].bounds = regions[k];
+        }
     }
     leak = space.leak;
     return true;
