@@ -8,7 +8,6 @@
 
 #include "geometry/tolerances.h"
 #include "level/level_mesh.h"
-#include "model/ply_model.h"
 
 namespace bsppvs {
 
@@ -242,14 +241,6 @@ void ImportPolys(const LevelMesh& mesh, BuildPolyList& buildPolys) {
         const std::span<const int32_t> corners = mesh.Ring(polygon);
         ring.assign(corners.begin(), corners.end());
         ImportRing(WeldedCorners(mesh.positions, ring), buildPolys);
-    }
-}
-
-void ImportPolys(const PlyModel& model, BuildPolyList& buildPolys) {
-    std::vector<int32_t> ring;
-    for (const PlyFace& face : model.faces) {
-        ring.assign(face.positionIndex.begin(), face.positionIndex.end());
-        ImportRing(WeldedCorners(model.positions, ring), buildPolys);
     }
 }
 

@@ -12,15 +12,6 @@ namespace bsppvs {
 void BspCompiler::Compile(const LevelMesh& level, const ProgressFn& progress) {
     // The level's polygons become flat convex polygons; nothing reads the level afterwards.
     ImportPolys(level);
-    RunStagesAfterImport(progress);
-}
-
-void BspCompiler::Compile(const PlyModel& model, const ProgressFn& progress) {
-    ImportPolys(model);
-    RunStagesAfterImport(progress);
-}
-
-void BspCompiler::RunStagesAfterImport(const ProgressFn& progress) {
     // Consumes the imported polygons.
     BuildTree();
     // Portals are cut from the finished tree's node planes.
@@ -34,10 +25,6 @@ void BspCompiler::ImportPolys(const LevelMesh& level) {
     for (const MarkedPoint& point : level.points) {
         insidePoints.push_back(point.position);
     }
-}
-
-void BspCompiler::ImportPolys(const PlyModel& model) {
-    bsppvs::ImportPolys(model, buildPolys);
 }
 
 bool BspCompiler::BuildTree() {

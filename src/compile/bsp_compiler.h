@@ -19,7 +19,6 @@
 
 namespace bsppvs {
 
-class PlyModel;
 struct LevelMesh;
 
 // How the tree decides which side of a face is solid.
@@ -65,11 +64,9 @@ public:
 
     // The whole pipeline, stage after stage.
     void Compile(const LevelMesh& level, const ProgressFn& progress = {});
-    void Compile(const PlyModel& model, const ProgressFn& progress = {});
 
     // Appends the level's polygons to buildPolys as welded, flat convex polygons.
     void ImportPolys(const LevelMesh& level);
-    void ImportPolys(const PlyModel& model);
     // Turns buildPolys into nodes, leaves and polys. Always true.
     bool BuildTree();
     // Fills portals from the node planes.
@@ -80,9 +77,6 @@ public:
     void FloodMightSee();
     void CalcVisibility(const ProgressFn& progress = {});
     void CompilePvsArray();
-
-private:
-    void RunStagesAfterImport(const ProgressFn& progress);
 };
 
 }  // namespace bsppvs

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "bsp/model_check.h"
 #include "formats/native_mesh.h"
 #include "level_files.h"
 #include "model/model_reader.h"
@@ -95,7 +94,7 @@ TEST(BadLevels, NativeGeometryFailsAsTheCompilerSays) {
         std::vector<uint8_t> bytes;
         std::string reason;
         ASSERT_TRUE(SaveModelToBytes(*model, bytes, reason)) << reason;
-        const std::optional<std::string> problem = CheckModelGeometry(*model);
+        const std::optional<std::string> problem = CheckNativeGeometry(*model);
         ASSERT_TRUE(problem);
         ExpectOneLineFailure(bytes, *problem, *problem);
     }

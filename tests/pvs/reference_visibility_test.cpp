@@ -14,6 +14,7 @@
 
 #include "bsp/classify.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "geometry/tolerances.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
@@ -226,7 +227,7 @@ TEST(ReferenceVisibility, CompilerGivesTheSameBytesAsThePlainPass) {
             }
         }
         BspCompiler compiler;
-        compiler.ImportPolys(*model);
+        compiler.ImportPolys(LevelMeshFromModel(*model));
         compiler.BuildTree();
         compiler.BuildPortals();
         compiler.BuildGates();

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 #include "model/ply_model.h"
@@ -106,7 +107,7 @@ inline Vector3 CellPoint(int i, int j, float y = DefaultLayout().height * 0.5f) 
 // portals and visibility are left to the caller.
 inline std::unique_ptr<BspCompiler> CompileTree(const PlyModel& model, bool literal = false) {
     auto compiler = std::make_unique<BspCompiler>();
-    compiler->ImportPolys(model);
+    compiler->ImportPolys(LevelMeshFromModel(model));
     if (literal) {
         reference::BuildTree(*compiler);
     } else {

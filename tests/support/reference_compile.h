@@ -13,6 +13,7 @@
 #include "bsp/classify.h"
 #include "bsp/tree_builder.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "portals/portal_builder.h"
 #include "pvs/gate.h"
 
@@ -139,7 +140,7 @@ inline void StoreFlood(BspCompiler& compiler, const std::vector<std::vector<uint
 
 // The whole pipeline with the plain searches: splitter search, portal merge and flood.
 inline void Compile(BspCompiler& compiler, const PlyModel& model) {
-    compiler.ImportPolys(model);
+    compiler.ImportPolys(LevelMeshFromModel(model));
     BuildTree(compiler);
     BuildPortals(compiler);
     compiler.BuildGates();
