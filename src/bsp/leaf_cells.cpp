@@ -108,6 +108,11 @@ double RegionSize(const Region& region) {
 // The part of the region behind the plane (whose normal then points out of it), with the
 // new face the plane makes; empty when nothing of it lies behind.
 Region CutRegion(const Region& region, const PlaneD& plane) {
+    // A plane without a normal (the splitter of a node made from a polygon without area)
+    // puts every point on it, so neither side loses anything.
+    if (Dot(plane.normal, plane.normal) == 0.0) {
+        return region;
+    }
     const double tol = CUT_TOLERANCE_RELATIVE * std::max(1.0, RegionSize(region));
     Region kept;
     bool anyBehind = false;

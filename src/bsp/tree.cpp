@@ -112,7 +112,11 @@ namespace {
 
 // Sends every polygon of list to front or back of the splitter's plane, in list order,
 // splitting the spanning ones; the pieces keep their origin's usedAsSplitter.
-void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, BuildPolyList& back) {
+// With forMeshes, pieces of a split keep their polygon's plane (it may have been snapped),
+// and pieces without area are dropped: they bound nothing, and as splitters they would have
+// no plane.
+void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, BuildPolyList& back,
+               bool forMeshes) {
     while (!list.empty()) {
         auto first = list.begin();
         switch (ClassifyPoly(plane, *first)) {
@@ -130,8 +134,15 @@ void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, Bu
                 first->Split(plane, frontPiece, backPiece, POLY_CLASSIFY_EPSILON);
                 frontPiece.usedAsSplitter = first->usedAsSplitter;
                 backPiece.usedAsSplitter = first->usedAsSplitter;
-                front.push_back(std::move(frontPiece));
-                back.push_back(std::move(backPiece));
+                for (auto [piece, side] : {std::pair{&frontPiece, &front}, {&backPiece, &back}}) {
+                    if (!forMeshes) {
+                        side->push_back(std::move(*piece));
+                    } else if (ComputeNormal(piece->points) != ORIGIN) {
+                        piece->plane = first->GetPlane();
+                        piece->planeValid = 1;
+                        side->push_back(std::move(*piece));
+                    }
+                }
                 list.erase(first);
                 break;
             }
@@ -175,7 +186,7 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         BuildPolyList back;
         front.push_back(TakeSplitter(item.polys, item.counts));
         tree_.nodes[k].plane = front.front().GetPlane();
-        Partition(item.polys, tree_.nodes[k].plane, front, back);
+        Partition(item.polys, tree_.nodes[k].plane, front, back, forMeshes_);
         const Bounds leafBounds = NodeBounds(k, front, back);
         const bool frontIsLeaf = AllUsedAsSplitters(front);
         if (frontIsLeaf) {
@@ -186,7 +197,7 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         // every cell is kept for the solid-space analysis to decide.
         if (!back.empty() && !AllUsedAsSplitters(back)) {
             stack.push_back({std::move(back), k, true, {}});
-        } else if (keepBackCells_) {
+        } else if (forMeshes_) {
             stack.push_back({std::move(back), k, true, {}, true});
         }
         if (!frontIsLeaf) {

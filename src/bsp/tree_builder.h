@@ -33,10 +33,12 @@ public:
     // list gives an empty tree (no nodes, no leaves).
     bool BuildTree(BuildPolyList& list);
 
-    // Keep the regions that the tree would call solid because no polygon is left behind a
-    // plane: each becomes a leaf (see MakeBackCell), so that every region of space is a
-    // leaf and something else can decide which are solid.
-    void KeepBackCells(bool keep) { keepBackCells_ = keep; }
+    // The rules for meshes: the regions that the tree would call solid because no polygon
+    // is left behind a plane are kept, each as a leaf (see MakeBackCell), so that every
+    // region of space is a leaf and something else can decide which are solid; pieces of
+    // a split keep their polygon's cached plane (see SnapPlanes); and pieces without area
+    // are dropped.
+    void ForMeshes(bool meshes) { forMeshes_ = meshes; }
     // Per leaf made so far: 1 for the leaves made of such regions.
     const std::vector<uint8_t>& BackCellLeaves() const { return backCellLeaves_; }
 
@@ -58,7 +60,7 @@ private:
     BspTree& tree_;
     int32_t threads_;
     CandidateCounter counter_;
-    bool keepBackCells_ = false;
+    bool forMeshes_ = false;
     std::vector<uint8_t> backCellLeaves_;
 };
 

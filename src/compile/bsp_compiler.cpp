@@ -1,9 +1,11 @@
 #include "compile/bsp_compiler.h"
 
 #include "bsp/import.h"
+#include "bsp/plane_snap.h"
 #include "bsp/solid_leaves.h"
 #include "bsp/tree_builder.h"
 #include "level/level_mesh.h"
+#include "level/polygon_merge.h"
 #include "portals/portal_builder.h"
 #include "pvs/visibility.h"
 
@@ -21,7 +23,13 @@ void BspCompiler::Compile(const LevelMesh& level, const ProgressFn& progress) {
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
-    bsppvs::ImportPolys(level, buildPolys);
+    if (mergeTriangles) {
+        LevelMesh merged = level;
+        MergeCoplanarTriangles(merged);
+        bsppvs::ImportPolys(merged, buildPolys);
+    } else {
+        bsppvs::ImportPolys(level, buildPolys);
+    }
     for (const MarkedPoint& point : level.points) {
         insidePoints.push_back(point.position);
     }
@@ -37,9 +45,10 @@ bool BspCompiler::BuildTree() {
     for (const BuildPoly& poly : buildPolys) {
         surface.push_back(poly.points);
     }
+    SnapPlanes(buildPolys);
     BspTree everyRegion;
     TreeBuilder builder(everyRegion, threads);
-    builder.KeepBackCells(true);
+    builder.ForMeshes(true);
     builder.BuildTree(buildPolys);
     const SolidSpace space = FindSolidSpace(everyRegion, surface, {insidePoints, threads});
     std::vector<Bounds> cellBounds;

@@ -56,6 +56,9 @@ public:
     bool floodOnly = false;
 
     SolidRule solidRule = SolidRule::BEHIND_FACES;
+    // Join coplanar triangles that share an edge into convex polygons before the import
+    // (see MergeCoplanarTriangles): meshes from other tools come as triangles.
+    bool mergeTriangles = false;
     // Points in the level's open space (the level's marked points are added on import):
     // with the winding rule they confirm the outside fill, or show that the level leaks.
     std::vector<Vector3> insidePoints;

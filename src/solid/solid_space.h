@@ -3,7 +3,7 @@
 // Which regions of a level are open space and which are solid, decided in a way that holds
 // on real meshes: faces that cross one another, floors that run into walls, open edges,
 // cracks and two-sided detail. Every region of space is a leaf of the tree it is given
-// (see TreeBuilder::KeepBackCells); a region is open when the level's surface winds round
+// (see TreeBuilder::ForMeshes); a region is open when the level's surface winds round
 // a point inside it (SurfaceWinding), and, when points known to be inside the level are
 // given and the outside cannot reach them, not reachable from the world's boundary without
 // passing through a face (the outside fill). When the outside does reach such a point the

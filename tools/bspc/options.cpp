@@ -60,6 +60,11 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "files) or winding (winding number and outside fill; the default for OBJ "
                    "and glTF)")
         ->check(CLI::IsMember({"rule", "winding"}));
+    app.add_option("--merge", o.merge,
+                   "join coplanar triangles that share an edge into convex polygons before the "
+                   "tree is built: on (the default for OBJ and glTF) or off (the default for "
+                   "native files)")
+        ->check(CLI::IsMember({"on", "off"}));
     app.add_option("--inside", inside,
                    "a point X,Y,Z in the level's open space, besides its marked points; with "
                    "--solid winding, a leak to it from outside is reported")
