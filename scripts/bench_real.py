@@ -114,23 +114,18 @@ def main(argv=None):
     rows, failed = [], []
     for entry in entries:
         try:
-            rows
-.append(compile_map(bspc, levels, entry, args))
-    print(f "{entry['name']}: {rows[-1]['times']['total']:.2f} s",
-          file = sys.stderr) except BenchError as e
-    : failed.append({"name" : entry["name"], "error" : str(e)})
-          print(f "bench_real.py: {e}", file = sys.stderr) print_table(rows, args.markdown) out =
-    Path(args.json) if args.json else Path(args.build_dir) /
-        "bench-real.json" out.write_text(json.dumps({
-            "commit" : git_state(),
-            "machine" : machine_description(),
-            "threads" : args.threads,
-            "fast" : args.fast,
-            "rows" : rows,
-            "failed" : failed
-        },
-                                                    indent = 1) +
-                                         "\n") return 1 if failed else 0
+            rows.append(compile_map(bspc, levels, entry, args))
+            print(f"{entry['name']}: {rows[-1]['times']['total']:.2f} s", file=sys.stderr)
+        except BenchError as e:
+            failed.append({"name": entry["name"], "error": str(e)})
+            print(f"bench_real.py: {e}", file=sys.stderr)
+    print_table(rows, args.markdown)
+    out = Path(args.json) if args.json else Path(args.build_dir) / "bench-real.json"
+    out.write_text(json.dumps({"commit": git_state(), "machine": machine_description(),
+                               "threads": args.threads, "fast": args.fast, "rows": rows,
+                               "failed": failed}, indent=1) + "\n")
+    return 1 if failed else 0
 
-        if __name__
-    == "__main__" : sys.exit(main())
+
+if __name__ == "__main__":
+    sys.exit(main())
