@@ -6,8 +6,10 @@
 #   make bench     micro-benchmarks and the maze compile table
 #   make format    reformat every source file with clang-format
 #   make soak      compile 500 random levels with bspc --verify under the sanitizers
-#   make real-levels  download the arena maps package once, write real-levels/ (OBJ and JSON);
-#                  REAL_LEVELS_ARGS passes options, e.g. "--maps aggressor --check"
+#   make real-levels  download the arena maps package once, write real-levels/ (OBJ, native
+#                  and JSON); REAL_LEVELS_ARGS passes options, e.g. "--maps aggressor --check"
+#   make bench-real   compile every real level and tabulate it (see docs/real-levels.md);
+#                  BENCH_REAL_ARGS passes options, e.g. "--maps aggressor,fan --threads 2"
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
@@ -16,8 +18,9 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 REAL_LEVELS_ARGS ?=
+BENCH_REAL_ARGS ?=
 
-.PHONY: all deps build run test sanitize fuzz bench format soak real-levels
+.PHONY: all deps build run test sanitize fuzz bench format soak real-levels bench-real
 
 all: build
 
@@ -53,8 +56,12 @@ bench: build
 soak: deps
 	@scripts/soak.py --build-dir $(SOAK_BUILD) --jobs $(JOBS)
 
-real-levels:
-	@scripts/real_levels.py --fetch $(REAL_LEVELS_ARGS)
+real-levels: build
+	@scripts/real_levels.py --fetch --convert-with $(abspath $(BUILD))/tools/levelconv/levelconv \
+		$(REAL_LEVELS_ARGS)
+
+bench-real: real-levels
+	@scripts/bench_real.py $(BUILD) $(BENCH_REAL_ARGS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 
@@ -35,7 +36,7 @@ const PlyModel& MazeModel(int rooms) {
 // Runs every stage before `stage` on a fresh compiler.
 void Prepare(BspCompiler& compiler, const PlyModel& model, Stage stage) {
     if (stage > Stage::IMPORT) {
-        compiler.ImportPolys(model);
+        compiler.ImportPolys(LevelMeshFromModel(model));
     }
     if (stage > Stage::TREE) {
         compiler.BuildTree();
@@ -55,7 +56,7 @@ void Prepare(BspCompiler& compiler, const PlyModel& model, Stage stage) {
 void RunStage(BspCompiler& compiler, const PlyModel& model, Stage stage) {
     switch (stage) {
         case Stage::IMPORT:
-            compiler.ImportPolys(model);
+            compiler.ImportPolys(LevelMeshFromModel(model));
             break;
         case Stage::TREE:
             compiler.BuildTree();

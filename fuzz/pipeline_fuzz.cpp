@@ -20,10 +20,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "bsp/model_check.h"
 #include "compile/bsp_compiler.h"
 #include "compile/shape_check.h"
 #include "core/deep_stack.h"
+#include "formats/native_mesh.h"
 #include "model/model_reader.h"
 #include "model/ply_model.h"
 
@@ -62,7 +62,7 @@ void Compile(const PlyModel& model) {
     // One thread, the default: the output is the same for every thread count, and one thread
     // keeps each input's run, its coverage and any sanitizer report repeatable.
     BspCompiler compiler;
-    compiler.ImportPolys(model);
+    compiler.ImportPolys(LevelMeshFromModel(model));
     compiler.BuildTree();
     Require(CheckTreeShape(compiler));
     if (compiler.nodes.size() > MAX_NODES) {
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!model || model->faces.size() > MAX_FACES) {
         return 0;
     }
-    if (const std::optional<std::string> problem = CheckModelGeometry(*model)) {
+    if (const std::optional<std::string> problem = CheckNativeGeometry(*model)) {
         if (problem->empty() || problem->find('\n') != std::string::npos) {
             Require("geometry check refused without a one-line reason");
         }

@@ -2,8 +2,8 @@
 """Compiles generated mazes with bspc and prints a table of sizes, stage times and memory.
 
     scripts/bench_mazes.py BUILD_DIR [--sizes 16,32,64,128] [--seeds 1,2,3]
-        [--kinds standard,open] [--runs 3] [--threads 1] [--json OUT] [--quick]
-        [--huge open:256:1]
+        [--kinds standard,open] [--fan-rooms 5000] [--huge open:256:1] [--runs 3]
+        [--threads 1] [--json OUT] [--quick]
     scripts/bench_mazes.py BUILD_DIR --compare OLD.json          # run, then compare
     scripts/bench_mazes.py --compare OLD.json --against NEW.json  # compare two runs
     scripts/bench_mazes.py BUILD_DIR --levels --sizes 64 --seeds 1  # the quality levels
@@ -12,10 +12,13 @@ Each (kind, size, seed) maze is made once with mazegen and compiled --runs times
 `bspc --time`; the table shows the median of each stage over the runs, and a summary row per
 (kind, size) with the medians over the seeds. A case whose first compile takes longer than
 --long seconds is compiled only once (the run count is kept in the JSON). Peak memory is the
-child's maximum resident set size. The JSON holds the same figures with the commit and the
-machine, so that two commits can be compared with --compare. --levels compiles each maze at
-every quality level (--clip-steps 4 down to 0, then --fast) and tabulates what each costs and
-how large the sets get.
+child's maximum resident set size. After the mazes come the fan rooms (mazegen --fan-room N):
+one convex room of N walls whose floor and ceiling are fans of triangles, a chain of 3N - 4
+nodes down to one leaf; their rows have kind "fan", N in the rooms column and no seed. Last
+come the --huge mazes, compiled once each. The
+JSON holds the same figures with the commit and the machine, so that two commits can be
+compared with --compare. --levels compiles each maze at every quality level (--clip-steps 4
+down to 0, then --fast) and tabulates what each costs and how large the sets get.
 """
 
 import argparse
@@ -54,6 +57,7 @@ TIME_LINE = re.compile(r"^time (\w+)\s+([0-9.]+) s$", re.M)
 # Optional: the bytes of the finished sets and of the gates' working sets.
 BYTES_LINE = re.compile(r"^pvs bytes (\d+) gate bytes (\d+)$", re.M)
 MAZEGEN_LINE = re.compile(r"^mazegen: (\d+) x (\d+) cells, (\d+) open, (\d+) quads$", re.M)
+FAN_ROOM_LINE = re.compile(r"^mazegen: fan room of (\d+) walls, (\d+) faces$", re.M)
 
 # The time columns of the table: (header, the stages summed into it).
 TIME_COLUMNS = [
@@ -68,7 +72,7 @@ TIME_COLUMNS = [
 ]
 
 
-# Compiled once each after the table: open 256 takes minutes and gigabytes.
+# Compiled once each after the table: open 256 takes about a minute and 3 GiB.
 HUGE_MAZES = [("open", 256, 1)]
 
 
@@ -149,6 +153,17 @@ def make_maze(mazegen, kind, size, seed, path):
     return parse_mazegen(proc.stderr)
 
 
+def make_fan_room(mazegen, walls, path):
+    cmd = [str(mazegen), "--fan-room", str(walls), "-o", str(path)]
+    proc = subprocess.run(cmd, capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise BenchError(f"{' '.join(cmd)} failed ({proc.returncode}):\n{proc.stderr}")
+    m = FAN_ROOM_LINE.search(proc.stderr)
+    if not m:
+        raise BenchError(f"mazegen printed no fan room line:\n{proc.stderr}")
+    return {"walls": int(m.group(1)), "quads": int(m.group(2))}
+
+
 def compile_once(bspc, path, threads, extra):
     cmd = [str(bspc), str(path), "--time", "--threads", str(threads)] + extra
     status, stdout, stderr, wall, peak = run_measured(cmd)
@@ -158,6 +173,14 @@ def compile_once(bspc, path, threads, extra):
     result["wall"] = wall
     result["peak_mib"] = peak
     return result
+
+
+def compile_runs(bspc, path, args, extra):
+    """--runs compiles of one level, or one when the first takes longer than --long."""
+    runs = [compile_once(bspc, path, args.threads, extra)]
+    if runs[0]["wall"] <= args.long:
+        runs += [compile_once(bspc, path, args.threads, extra) for _ in range(args.runs - 1)]
+    return runs
 
 
 def median_row(runs):
@@ -323,7 +346,7 @@ def run_benchmark(args):
         "machine": machine,
         "build_type": build_type(build),
         "settings": {"sizes": args.sizes, "seeds": args.seeds, "kinds": args.kinds,
-                     "huge": [list(h) for h in args.huge],
+                     "fan_rooms": args.fan_rooms, "huge": [list(h) for h in args.huge],
                      "runs": args.runs, "long": args.long, "threads": args.threads,
                      "bspc_options": extra, "levels": args.levels,
                      "maze_kinds": {k: KINDS[k] for k in args.kinds}},
@@ -348,19 +371,6 @@ def show(saved, markdown):
             table.row(summaries[(row["kind"], row["size"])])
 
 
-def measure_maze(args, mazegen, bspc, extra, tmp, kind, size, seed, runs):
-    """One row: the maze compiled `runs` times (once if the first compile takes long)."""
-    path = Path(tmp) / f"{kind}-{size}-{seed}.ply"
-    maze = make_maze(mazegen, kind, size, seed, path)
-    results = [compile_once(bspc, path, args.threads, extra)]
-    if results[0]["wall"] <= args.long:
-        results += [compile_once(bspc, path, args.threads, extra) for _ in range(runs - 1)]
-    row = median_row(results)
-    row.update({"kind": kind, "size": size, "seed": seed, **maze})
-    path.unlink()
-    return row
-
-
 def run_table(args, mazegen, bspc, extra):
     table = Table(args.markdown)
     table.header()
@@ -370,8 +380,11 @@ def run_table(args, mazegen, bspc, extra):
             for size in args.sizes:
                 group = []
                 for seed in args.seeds:
-                    row = measure_maze(args, mazegen, bspc, extra, tmp, kind, size, seed,
-                                       args.runs)
+                    path = Path(tmp) / f"{kind}-{size}-{seed}.ply"
+                    maze = make_maze(mazegen, kind, size, seed, path)
+                    row = median_row(compile_runs(bspc, path, args, extra))
+                    row.update({"kind": kind, "size": size, "seed": seed, **maze})
+                    path.unlink()
                     table.row(row)
                     group.append(row)
                 rows += group
@@ -379,9 +392,21 @@ def run_table(args, mazegen, bspc, extra):
                     summary = summary_row(group)
                     table.row(summary)
                     summaries.append(summary)
-        # The largest mazes take minutes, so each is compiled once and stands alone.
+        for walls in args.fan_rooms:
+            path = Path(tmp) / f"fan-{walls}.ply"
+            room = make_fan_room(mazegen, walls, path)
+            row = median_row(compile_runs(bspc, path, args, extra))
+            row.update({"kind": "fan", "size": walls, "seed": "-", **room})
+            path.unlink()
+            table.row(row)
+            rows.append(row)
+        # The largest mazes take about a minute, so each is compiled once.
         for kind, size, seed in args.huge:
-            row = measure_maze(args, mazegen, bspc, extra, tmp, kind, size, seed, 1)
+            path = Path(tmp) / f"{kind}-{size}-{seed}.ply"
+            maze = make_maze(mazegen, kind, size, seed, path)
+            row = median_row([compile_once(bspc, path, args.threads, extra)])
+            row.update({"kind": kind, "size": size, "seed": seed, **maze})
+            path.unlink()
             table.row(row)
             rows.append(row)
     return rows, summaries
@@ -487,6 +512,12 @@ def main(argv=None):
     parser.add_argument("--kinds", type=lambda t: parse_list(t, str),
                         default=list(KINDS), help="maze kinds: standard (loops 0.1, 3 halls), "
                         "open (loops 0.6, 20 halls); default both")
+    parser.add_argument("--huge", type=lambda t: parse_list(t, parse_huge),
+                        help="KIND:ROOMS:SEED mazes compiled once after the fan rooms (default "
+                        "open:256:1; none with --quick; '' for none)")
+    parser.add_argument("--fan-rooms", type=lambda t: parse_list(t, int),
+                        help="walls of the fan rooms compiled after the mazes (default 5000; "
+                        "500 with --quick; an empty list for none)")
     parser.add_argument("--runs", type=int, help="compiles of each maze, median taken "
                         "(default 3; 1 with --quick)")
     parser.add_argument("--long", type=float, default=60.0, help="a maze whose first compile "
@@ -497,9 +528,6 @@ def main(argv=None):
     parser.add_argument("--levels", action="store_true", help="compile each maze at every "
                         "quality level (--clip-steps 4..0, --fast) instead of the table")
     parser.add_argument("--quick", action="store_true", help="smoke test: sizes 16,32, one run")
-    parser.add_argument("--huge", type=lambda t: parse_list(t, parse_huge),
-                        help="KIND:ROOMS:SEED mazes compiled once after the table (default "
-                        "open:256:1; none with --quick; '' for none)")
     parser.add_argument("--json", help="where to write the results (default "
                         "BUILD_DIR/bench-mazes.json; - for none)")
     parser.add_argument("--markdown", action="store_true", help="print a Markdown table")
@@ -529,8 +557,12 @@ def main(argv=None):
         args.sizes = [16, 32] if args.quick else [16, 32, 64, 128]
     if args.runs is None:
         args.runs = 1 if args.quick else 3
+    if args.fan_rooms is None:
+        args.fan_rooms = [500] if args.quick else [5000]
     if args.huge is None:
         args.huge = [] if args.quick or args.levels else HUGE_MAZES
+    if any(walls < 3 for walls in args.fan_rooms):
+        parser.error("a fan room has at least 3 walls")
     if args.runs < 1 or args.threads < 1 or not args.sizes or not args.seeds:
         parser.error("--runs and --threads must be positive, --sizes and --seeds not empty")
     if args.levels and (args.compare or args.fast or args.clip_steps is not None):

@@ -9,6 +9,7 @@ packages=(
     freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri
     libgtest-dev libbenchmark-dev
     libcli11-dev nlohmann-json3-dev
+    libtinyobjloader-dev libtinygltf-dev  # OBJ and glTF level files
     xvfb xdotool x11-apps xauth          # viewer tests in a virtual X server
     python3
 )

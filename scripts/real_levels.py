@@ -165,7 +165,7 @@ LUMP_NAMES = (
     "lightmaps", "light volumes", "visibility",
 )
 ENTITIES, SHADERS, PLANES, NODES, LEAVES = 0, 1, 2, 3, 4
-MODELS, VERTICES, MESH_INDICES, FACES, VISIBILITY = 7, 10, 11, 13, 16
+MODELS, BRUSHES, BRUSH_SIDES, VERTICES, MESH_INDICES, FACES, VISIBILITY = 7, 8, 9, 10, 11, 13, 16
 
 # Record layouts of the lumps that are read.
 SHADER = struct.Struct("<64sii")
@@ -173,11 +173,16 @@ PLANE = struct.Struct("<4f")
 NODE = struct.Struct("<3i3i3i")
 LEAF = struct.Struct("<2i3i3i4i")
 MODEL = struct.Struct("<6f4i")
+BRUSH = struct.Struct("<3i")
+BRUSH_SIDE = struct.Struct("<2i")
 VERTEX = struct.Struct("<3f2f2f3f4B")
 MESH_INDEX = struct.Struct("<i")
 FACE = struct.Struct("<12i12f2i")
 
 PLANAR, PATCH, MESH, FLARE = 1, 2, 3, 4
+
+# A shader's contents bit for solid matter: brushes with it are where no player can be.
+CONTENTS_SOLID = 1
 
 
 @dataclass
@@ -201,6 +206,7 @@ class CompiledMap:
     leaves: list  # of (cluster, area, mins, maxs), file frame
     world_box: tuple  # (mins, maxs), file frame
     world_faces: range
+    solid_brushes: list  # of lists of plane indices: the world's solid brushes
     positions: list  # of (x, y, z), file frame
     normals: list
     mesh_indices: list
@@ -325,6 +331,30 @@ def read_tree(data, lumps):
     return planes, nodes, leaves
 
 
+def read_solid_brushes(data, lumps, shaders, plane_count):
+    """The world model's brushes whose shader is solid, each as its sides' plane indices
+    (the sides' planes face out of the brush)."""
+    models = lump_records(data, lumps, MODELS, MODEL)
+    brushes = lump_records(data, lumps, BRUSHES, BRUSH)
+    sides = lump_records(data, lumps, BRUSH_SIDES, BRUSH_SIDE)
+    first, count = models[0][8], models[0][9]
+    if first < 0 or count < 0 or first + count > len(brushes):
+        raise MapError(f"the world's brushes {first}..{first + count - 1} are not all of "
+                       f"the {len(brushes)} brushes")
+    solid = []
+    for k in range(first, first + count):
+        first_side, side_count, shader = brushes[k]
+        check_index(shader, len(shaders), f"brush {k}'s shader")
+        if first_side < 0 or side_count < 0 or first_side + side_count > len(sides):
+            raise MapError(f"brush {k}'s sides are not all of the {len(sides)} sides")
+        if shaders[shader][2] & CONTENTS_SOLID:
+            planes = [sides[s][0] for s in range(first_side, first_side + side_count)]
+            for plane in planes:
+                check_index(plane, plane_count, f"brush {k}'s plane")
+            solid.append(planes)
+    return solid
+
+
 def read_world_model(data, lumps, face_count):
     models = lump_records(data, lumps, MODELS, MODEL)
     if not models:
@@ -411,9 +441,10 @@ def read_map(data):
         if leaf[0] < -1:
             raise MapError(f"leaf {k}'s cluster is {leaf[0]}")
     cluster_count, row, rows = read_visibility(data, lumps, leaves)
+    solid_brushes = read_solid_brushes(data, lumps, shaders, len(planes))
     return CompiledMap(
         entities=entities, shaders=shaders, planes=planes, nodes=nodes, leaves=leaves,
-        world_box=world_box, world_faces=world_faces,
+        world_box=world_box, world_faces=world_faces, solid_brushes=solid_brushes,
         positions=positions, normals=normals,
         mesh_indices=mesh_indices, faces=faces, cluster_count=cluster_count,
         bytes_per_row=row, visibility=rows,
@@ -727,6 +758,7 @@ def map_document(level, steps):
                 rows[r * row : (r + 1) * row].hex() for r in range(compiled.cluster_count)
             ],
         },
+        "solid_brushes": compiled.solid_brushes,
         "starts": [{"classname": c, "origin": list(o)} for c, o in level.starts],
         "world_box": {"min": box_min, "max": box_max},
         "counts": level.counts,

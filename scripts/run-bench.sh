@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the benchmarks of a build: the per-stage micro-benchmarks, then the maze compile table.
+# Runs the benchmarks of a build: the per-stage micro-benchmarks, then the maze compile table
+# (which ends with the fan room of 5,000 walls).
 #
 #   scripts/run-bench.sh [BUILD] [stages|mazes|all] [ARGS...]
 #

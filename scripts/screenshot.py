@@ -178,7 +178,7 @@ def write_png(image, path):
 class Viewer:
     """bspview started in workdir on a display, its output collected as it arrives."""
 
-    def __init__(self, bspview, workdir, display, extra_env=None):
+    def __init__(self, bspview, workdir, display, extra_env=None, args=()):
         self.display = display
         self.env = dict(os.environ, DISPLAY=display, **(extra_env or {}))
         self.stdout_lines = []
@@ -186,7 +186,7 @@ class Viewer:
         self.window = None
         self._changed = threading.Condition()
         self.process = subprocess.Popen(
-            [bspview], cwd=workdir, env=self.env, stdin=subprocess.DEVNULL,
+            [bspview, *args], cwd=workdir, env=self.env, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=_die_with_parent)
         self._readers = [self._start_reader(self.process.stdout, self.stdout_lines),
                          self._start_reader(self.process.stderr, self.stderr_lines)]

@@ -8,7 +8,7 @@
 
 #include "geometry/tolerances.h"
 #include "level/level_mesh.h"
-#include "model/ply_model.h"
+#include "level/ring_shape.h"
 
 namespace bsppvs {
 
@@ -73,22 +73,13 @@ void AppendCutQuad(BuildPolyList& list, const Winding& c) {
     AppendTriangles(list, CutQuad(c, alongC0C2));
 }
 
-// Whether the ring turns against its facing at corner i.
-bool IsReflex(const Winding& c, size_t i, Vector3 normal) {
-    const size_t n = c.size();
-    const Vector3 in = Subtract(c[i], c[(i + n - 1) % n]);
-    const Vector3 out = Subtract(c[(i + 1) % n], c[i]);
-    const float lengths = std::sqrt(Dot(in, in) * Dot(out, out));
-    return Dot(Cross(in, out), normal) < -REFLEX_SINE * lengths;
-}
-
 // The corners at which a flat quad turns against its facing. The tree and the polygon
 // split take every polygon to be convex: a concave quad splits into folded pieces without
 // area, which become splitters without a plane and swallow whole regions of the level.
 std::array<bool, 4> ReflexCorners(const Winding& c) {
     const Vector3 normal = ComputeNormal(c);
-    return {IsReflex(c, 0, normal), IsReflex(c, 1, normal), IsReflex(c, 2, normal),
-            IsReflex(c, 3, normal)};
+    return {IsReflexCorner(c, 0, normal), IsReflexCorner(c, 1, normal),
+            IsReflexCorner(c, 2, normal), IsReflexCorner(c, 3, normal)};
 }
 
 // A flat quad that is not convex is cut into two triangles like a non-flat one, along the
@@ -98,38 +89,6 @@ std::array<bool, 4> ReflexCorners(const Winding& c) {
 void AppendConcaveQuad(BuildPolyList& list, const Winding& c, const std::array<bool, 4>& reflex) {
     const bool alongC0C2 = (reflex[0] || reflex[2]) && !reflex[1] && !reflex[3];
     AppendTriangles(list, CutQuad(c, alongC0C2));
-}
-
-// A ring of more than four corners is flat when its normal agrees with the normal of every
-// triangle of its fan that has area, by the rule a quad's first three corners are held to.
-bool IsFlatRing(const Winding& c) {
-    const Vector3 whole = ComputeNormal(c);
-    if (whole == ORIGIN) {
-        return false;
-    }
-    for (size_t i = 2; i < c.size(); ++i) {
-        const Winding triangle = {c[0], c[i - 1], c[i]};
-        const Vector3 part = ComputeNormal(triangle);
-        if (part == ORIGIN) {
-            continue;
-        }
-        if (!(Squared(whole.x - part.x) < FLAT_NORMAL_DIFFERENCE_SQ &&
-              Squared(whole.y - part.y) < FLAT_NORMAL_DIFFERENCE_SQ &&
-              Squared(whole.z - part.z) < FLAT_NORMAL_DIFFERENCE_SQ)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool IsConvexRing(const Winding& c) {
-    const Vector3 normal = ComputeNormal(c);
-    for (size_t i = 0; i < c.size(); ++i) {
-        if (IsReflex(c, i, normal)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Twice the signed area of the triangle (a, b, c) seen along normal.
@@ -242,14 +201,6 @@ void ImportPolys(const LevelMesh& mesh, BuildPolyList& buildPolys) {
         const std::span<const int32_t> corners = mesh.Ring(polygon);
         ring.assign(corners.begin(), corners.end());
         ImportRing(WeldedCorners(mesh.positions, ring), buildPolys);
-    }
-}
-
-void ImportPolys(const PlyModel& model, BuildPolyList& buildPolys) {
-    std::vector<int32_t> ring;
-    for (const PlyFace& face : model.faces) {
-        ring.assign(face.positionIndex.begin(), face.positionIndex.end());
-        ImportRing(WeldedCorners(model.positions, ring), buildPolys);
     }
 }
 

@@ -9,12 +9,9 @@
 
 namespace bsppvs {
 
-class PlyModel;
 struct LevelMesh;
 
 // Appends the level's polygons to list, in order.
 void ImportPolys(const LevelMesh& mesh, BuildPolyList& list);
-// The same for a native model's four-cornered faces, in file order.
-void ImportPolys(const PlyModel& model, BuildPolyList& list);
 
 }  // namespace bsppvs

@@ -112,7 +112,11 @@ namespace {
 
 // Sends every polygon of list to front or back of the splitter's plane, in list order,
 // splitting the spanning ones; the pieces keep their origin's usedAsSplitter.
-void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, BuildPolyList& back) {
+// With forMeshes, pieces of a split keep their polygon's plane (it may have been snapped),
+// and pieces without area are dropped: they bound nothing, and as splitters they would have
+// no plane.
+void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, BuildPolyList& back,
+               bool forMeshes) {
     while (!list.empty()) {
         auto first = list.begin();
         switch (ClassifyPoly(plane, *first)) {
@@ -130,8 +134,15 @@ void Partition(BuildPolyList& list, const Plane& plane, BuildPolyList& front, Bu
                 first->Split(plane, frontPiece, backPiece, POLY_CLASSIFY_EPSILON);
                 frontPiece.usedAsSplitter = first->usedAsSplitter;
                 backPiece.usedAsSplitter = first->usedAsSplitter;
-                front.push_back(std::move(frontPiece));
-                back.push_back(std::move(backPiece));
+                for (auto [piece, side] : {std::pair{&frontPiece, &front}, {&backPiece, &back}}) {
+                    if (!forMeshes) {
+                        side->push_back(std::move(*piece));
+                    } else if (ComputeNormal(piece->points) != ORIGIN) {
+                        piece->plane = first->GetPlane();
+                        piece->planeValid = 1;
+                        side->push_back(std::move(*piece));
+                    }
+                }
                 list.erase(first);
                 break;
             }
@@ -153,6 +164,8 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
         bool isBack;
         // The candidates' counts in list order when already known, else empty.
         std::vector<SideCounts> counts;
+        // A region behind the parent's plane with no polygon left to split it: a cell.
+        bool isCell = false;
     };
     std::vector<Pending> stack;
     stack.push_back({std::move(list), -1, false, {}});
@@ -165,20 +178,27 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
             (item.isBack ? tree_.nodes[item.parent].back : tree_.nodes[item.parent].front) = k;
         }
         tree_.nodes.emplace_back();
+        if (item.isCell) {
+            MakeBackCell(item.polys, item.parent, k);
+            continue;
+        }
         BuildPolyList front;
         BuildPolyList back;
         front.push_back(TakeSplitter(item.polys, item.counts));
         tree_.nodes[k].plane = front.front().GetPlane();
-        Partition(item.polys, tree_.nodes[k].plane, front, back);
+        Partition(item.polys, tree_.nodes[k].plane, front, back, forMeshes_);
         const Bounds leafBounds = NodeBounds(k, front, back);
         const bool frontIsLeaf = AllUsedAsSplitters(front);
         if (frontIsLeaf) {
             MakeLeaf(front, leafBounds, k);
         }
         const bool nothingBehind = back.empty();
-        // A back list of used polygons only is solid space: dropped with its polygons.
+        // A back list of used polygons only is solid space: dropped with its polygons, unless
+        // every cell is kept for the solid-space analysis to decide.
         if (!back.empty() && !AllUsedAsSplitters(back)) {
             stack.push_back({std::move(back), k, true, {}});
+        } else if (forMeshes_) {
+            stack.push_back({std::move(back), k, true, {}, true});
         }
         if (!frontIsLeaf) {
             // With nothing behind the plane (hence nothing split), the front list holds the
@@ -197,6 +217,21 @@ bool TreeBuilder::BuildNode(BuildPolyList& list, [[maybe_unused]] int32_t nodeIn
 
 TreeBuilder::TreeBuilder(BspTree& tree, int32_t threads, CandidateCounter counter)
     : tree_(tree), threads_(threads), counter_(std::move(counter)) {}
+
+// Leaves hang only on front sides, so the cell behind node `parent` becomes the front of a
+// node of its own whose plane is the parent's turned round, with nothing behind it (behind
+// the turned plane lies the parent's front side, which is not part of this region). Its
+// polygons have all split nodes above and lie on the cell's boundary, facing into it.
+void TreeBuilder::MakeBackCell(BuildPolyList& polys, int32_t parent, int32_t nodeIndex) {
+    BspNode& node = tree_.nodes[nodeIndex];
+    node.plane = tree_.nodes[parent].plane.Reversed();
+    node.bounds = tree_.nodes[parent].bounds;
+    MinMax box;
+    FoldCorners(box, polys);
+    MakeLeaf(polys, box.empty ? node.bounds : Bounds::FromMinMax(box), nodeIndex);
+    backCellLeaves_.resize(tree_.leaves.size(), 0);
+    backCellLeaves_.back() = 1;
+}
 
 bool TreeBuilder::BuildTree(BuildPolyList& list) {
     // A level without usable polygons gives an empty tree: no nodes and no leaves. Point

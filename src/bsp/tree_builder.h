@@ -33,6 +33,15 @@ public:
     // list gives an empty tree (no nodes, no leaves).
     bool BuildTree(BuildPolyList& list);
 
+    // The rules for meshes: the regions that the tree would call solid because no polygon
+    // is left behind a plane are kept, each as a leaf (see MakeBackCell), so that every
+    // region of space is a leaf and something else can decide which are solid; pieces of
+    // a split keep their polygon's cached plane (see SnapPlanes); and pieces without area
+    // are dropped.
+    void ForMeshes(bool meshes) { forMeshes_ = meshes; }
+    // Per leaf made so far: 1 for the leaves made of such regions.
+    const std::vector<uint8_t>& BackCellLeaves() const { return backCellLeaves_; }
+
     // The steps, public so tests can pin them.
     bool BuildNode(BuildPolyList& list, int32_t nodeIndex);
     BuildPoly ChooseSplitter(BuildPolyList& list);
@@ -46,10 +55,13 @@ private:
     // are computed when it is empty) and loses the chosen one's entry.
     BuildPolyList::iterator ChooseSplitterIn(BuildPolyList& list, std::vector<SideCounts>& counts);
     BuildPoly TakeSplitter(BuildPolyList& list, std::vector<SideCounts>& counts);
+    void MakeBackCell(BuildPolyList& polys, int32_t parent, int32_t nodeIndex);
 
     BspTree& tree_;
     int32_t threads_;
     CandidateCounter counter_;
+    bool forMeshes_ = false;
+    std::vector<uint8_t> backCellLeaves_;
 };
 
 }  // namespace bsppvs

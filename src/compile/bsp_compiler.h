@@ -6,6 +6,7 @@
 // portals, pvs); this object only holds their outputs and runs them in order.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "bsp/bsp_tree.h"
@@ -15,11 +16,21 @@
 #include "core/zeroed_block.h"
 #include "portals/portal.h"
 #include "pvs/gate.h"
+#include "solid/solid_space.h"
 
 namespace bsppvs {
 
-class PlyModel;
 struct LevelMesh;
+
+// How the tree decides which side of a face is solid.
+enum class SolidRule {
+    // Behind a plane with no polygon left to split the space there is solid: right for
+    // closed levels whose faces all face the open space, such as the native levels.
+    BEHIND_FACES,
+    // Every region is judged by the winding number of the level's surface and the fill
+    // from the world's boundary (see FindSolidSpace): right on real meshes.
+    WINDING,
+};
 
 // polys, leaves and nodes, and LocateLeaf, come from the tree.
 class BspCompiler : public BspTree {
@@ -46,13 +57,21 @@ public:
     // Much faster, with larger sets; the viewer never sets it.
     bool floodOnly = false;
 
+    SolidRule solidRule = SolidRule::BEHIND_FACES;
+    // Join coplanar triangles that share an edge into convex polygons before the import
+    // (see MergeCoplanarTriangles): meshes from other tools come as triangles.
+    bool mergeTriangles = false;
+    // Points in the level's open space (the level's marked points are added on import):
+    // with the winding rule they confirm the outside fill, or show that the level leaks.
+    std::vector<Vector3> insidePoints;
+    // With the winding rule, set by BuildTree: the way in from outside, when there is one.
+    std::optional<Leak> leak;
+
     // The whole pipeline, stage after stage.
     void Compile(const LevelMesh& level, const ProgressFn& progress = {});
-    void Compile(const PlyModel& model, const ProgressFn& progress = {});
 
     // Appends the level's polygons to buildPolys as welded, flat convex polygons.
     void ImportPolys(const LevelMesh& level);
-    void ImportPolys(const PlyModel& model);
     // Turns buildPolys into nodes, leaves and polys. Always true.
     bool BuildTree();
     // Fills portals from the node planes.
@@ -63,9 +82,6 @@ public:
     void FloodMightSee();
     void CalcVisibility(const ProgressFn& progress = {});
     void CompilePvsArray();
-
-private:
-    void RunStagesAfterImport(const ProgressFn& progress);
 };
 
 }  // namespace bsppvs

@@ -39,6 +39,19 @@ inline constexpr float WELD_DISTANCE_SQ = 1e-10f;
 // face counts as flat: the normal of all its corners against that of its first three.
 inline constexpr float FLAT_NORMAL_DIFFERENCE_SQ = 1e-10f;
 
+// Distance from a polygon's Newell plane within which every corner of a polygon of more
+// than four corners must lie for the polygon to be kept whole (a flat polygon), as when
+// coplanar triangles are merged. Far below the classification tolerance, so a polygon
+// kept whole classifies as one.
+inline constexpr float FLAT_RING_DISTANCE = EPSILON;
+
+// Planes of mesh polygons closer than this (each normal component, and the distance) are
+// made one plane before the tree is built, and a normal component this close to 1 makes the
+// normal that axis. The distance stays below POLY_CLASSIFY_EPSILON, so every polygon still
+// classifies as lying in its snapped plane.
+inline constexpr float PLANE_SNAP_NORMAL = 1e-5f;
+inline constexpr float PLANE_SNAP_DISTANCE = 0.5f * POLY_CLASSIFY_EPSILON;
+
 // Squared length of a separating plane's normal, after normalising it, below which the
 // plane is not used: a cross product that is tiny but not zero can normalise to a vector
 // far from unit length, or to nothing at all.

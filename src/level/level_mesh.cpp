@@ -1,9 +1,11 @@
 #include "level/level_mesh.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
 #include "geometry/tolerances.h"
+#include "geometry/vector3d.h"
 
 namespace bsppvs {
 
@@ -32,7 +34,56 @@ float Squared(float v) {
     return v * v;
 }
 
+// The squared distance from p to the polygon with the given corners: to its plane when p
+// projects inside it, else to its nearest edge.
+double SquaredDistanceToPolygon(const std::vector<Vector3d>& ring, Vector3d p) {
+    Vector3d normal;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        normal = normal + Cross(ring[i], ring[(i + 1) % ring.size()]);
+    }
+    const double area = Length(normal);
+    bool inside = area > 0.0;
+    double best = 1e300;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Vector3d a = ring[i];
+        const Vector3d b = ring[(i + 1) % ring.size()];
+        const Vector3d edge = b - a;
+        inside = inside && Dot(Cross(edge, p - a), normal) >= 0.0;
+        const double t = std::clamp(Dot(p - a, edge) / std::max(Dot(edge, edge), 1e-300), 0.0, 1.0);
+        const Vector3d nearest = a + edge * t;
+        best = std::min(best, Dot(p - nearest, p - nearest));
+    }
+    if (inside) {
+        const double h = Dot(p - ring[0], normal) / area;
+        best = std::min(best, h * h);
+    }
+    return best;
+}
+
 }  // namespace
+
+int32_t NearestPolygon(const LevelMesh& mesh, Vector3 p) {
+    int32_t nearest = -1;
+    double best = 1e300;
+    std::vector<Vector3d> ring;
+    for (size_t f = 0; f < mesh.polygons.size(); ++f) {
+        ring.clear();
+        for (const int32_t index : mesh.Ring(f)) {
+            if (index >= 0 && static_cast<size_t>(index) < mesh.positions.size()) {
+                ring.emplace_back(mesh.positions[index]);
+            }
+        }
+        if (ring.empty()) {
+            continue;
+        }
+        const double d = SquaredDistanceToPolygon(ring, Vector3d(p));
+        if (d < best) {
+            best = d;
+            nearest = static_cast<int32_t>(f);
+        }
+    }
+    return nearest;
+}
 
 bool SameWithinWeldDistance(Vector3 p, Vector3 q) {
     return Squared(p.x - q.x) < WELD_DISTANCE_SQ && Squared(p.y - q.y) < WELD_DISTANCE_SQ &&

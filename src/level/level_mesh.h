@@ -59,6 +59,10 @@ struct LevelMesh {
     const std::string& MaterialName(size_t polygon) const;
 };
 
+// The polygon nearest to p (by the distance from p to the nearest point of the polygon), or
+// -1 when the mesh has none. Linear in the corners.
+int32_t NearestPolygon(const LevelMesh& mesh, Vector3 p);
+
 // Drops the corners of a ring that coincide with a later corner of the same ring (every
 // coordinate's squared difference below WELD_DISTANCE_SQ): of a group of coincident
 // corners the last survives, in its place, so (A, B, A, C) welds to (B, A, C). The last

@@ -209,7 +209,6 @@ void AddTables(PlyModel& model) {
         colour.colourA[c] = ColourChannel(SURFACE_COLOUR_BYTES[c]);
     }
     model.nameRecords.push_back(PlyNameRecord{MAZE_NODE_NAME, 0, 0});
-    model.secondaryVectors.assign(FACE_NORMALS.begin(), FACE_NORMALS.end());
 }
 
 // One root node that looks along +z with +y up, so its frame is the world's.
@@ -226,6 +225,13 @@ void AddRootNode(PlyModel& model) {
 }
 
 }  // namespace
+
+std::unique_ptr<PlyModel> NewLevelModel() {
+    auto model = std::make_unique<PlyModel>();
+    AddTables(*model);
+    AddRootNode(*model);
+    return model;
+}
 
 float CellCentre(const MazeLayout& layout, int index) {
     return static_cast<float>((index - 1) * static_cast<double>(layout.cellSize));
@@ -248,8 +254,8 @@ int64_t CountMazeFaces(const MazeGrid& grid) {
 
 std::unique_ptr<PlyModel> BuildMazeModel(const MazeGrid& grid, const MazeLayout& layout) {
     assert(layout.cellSize > 0.0f && layout.height > 0.0f && "cells need a size");
-    auto model = std::make_unique<PlyModel>();
-    AddTables(*model);
+    auto model = NewLevelModel();
+    model->secondaryVectors.assign(FACE_NORMALS.begin(), FACE_NORMALS.end());
     model->faces.reserve(static_cast<size_t>(CountMazeFaces(grid)));
     SurfaceBuilder builder(grid, layout, *model);
     for (int j = 0; j < grid.rows; ++j) {
@@ -260,7 +266,6 @@ std::unique_ptr<PlyModel> BuildMazeModel(const MazeGrid& grid, const MazeLayout&
         }
     }
     assert(!model->faces.empty() && "cell (1, 1) is open, so the model has faces");
-    AddRootNode(*model);
     return model;
 }
 

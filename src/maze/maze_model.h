@@ -28,6 +28,12 @@ inline constexpr int32_t FACE_TAG_WALL = 2;
 // The name of the model's root node and of its one name record.
 inline constexpr char MAZE_NODE_NAME[] = "maze";
 
+// A model with no positions, secondary vectors or faces yet, but with every other table a
+// level file needs: the "PLY" header, one stone-grey colour record, and the name record and
+// root node named MAZE_NODE_NAME, whose frame is the world's. The generated levels start
+// from it.
+std::unique_ptr<PlyModel> NewLevelModel();
+
 // World x of the centre of column i (and, the same way, world z of the centre of row j).
 float CellCentre(const MazeLayout& layout, int index);
 

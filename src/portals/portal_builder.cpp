@@ -1,5 +1,26 @@
 #include "portals/portal_builder.h"
 
+// Which pieces need to go on down. A piece that reaches a leaf collects it and goes no
+// further, and a piece that falls into solid space is gone, so every piece that survives a
+// descent from node n has collected at least one leaf below n, and at most leavesBelow[n],
+// the number of leaves in n's subtree: it collects leaves only on disjoint branches (the
+// front and the back subtree of a coplanar node). A piece inside the front subtree of a
+// coplanar node with something behind it is pushed down that back subtree afterwards,
+// where it collects at least one more leaf or is lost. So a piece at node n that holds k
+// leaves, with p such back subtrees still ahead of it, ends, if at all, with at least
+// k + 1 + p leaves, and, when p is 0, with at most k + leavesBelow[n]. When the first
+// exceeds two or the second falls short of two, no piece that comes of it can be kept, and
+// it is dropped on the spot. Nothing else changes: the pieces that do end with two leaves
+// are cut by the same planes in the same order from the same points, and reach the merge
+// in the same order.
+//
+// What that saves: in a convex room whose floor and ceiling are fans of triangles, the
+// tree is one chain of some 3N nodes (N walls) down to the one leaf. Pushed through all of
+// it, every floor and ceiling square was cut by every wall into a polygon of up to N
+// corners: N^2 per square, N^3 in all. With one leaf below the root, no square now leaves
+// the root. Where the leaves below do allow two, the cost is as before: nodes x depth
+// classifications plus the splits.
+
 #include <algorithm>
 #include <cmath>
 #include <list>
@@ -63,6 +84,22 @@ Portal PortalBuilder::MakeNodePortal(const BspNode& node) const {
 }
 
 void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) const {
+    Descend(portal, output, nodeIndex, false, 0);
+}
+
+bool PortalBuilder::CannotEndWithTwoLeaves(const Portal& piece, int32_t nodeIndex,
+                                           int32_t pendingBacks) const {
+    const auto held = static_cast<int32_t>(piece.leafIndices.size());
+    const bool tooMany = held + 1 + pendingBacks > 2;
+    const bool tooFew = pendingBacks == 0 && held + leavesBelow_[nodeIndex] < 2;
+    return tooMany || tooFew;
+}
+
+void PortalBuilder::Descend(Portal& portal, std::list<Portal>& output, int32_t nodeIndex,
+                            bool prune, int32_t pendingBacks) const {
+    if (prune && CannotEndWithTwoLeaves(portal, nodeIndex, pendingBacks)) {
+        return;
+    }
     const BspNode& node = tree_.nodes[nodeIndex];
     // Both coplanar cases go the same way, so the portal's facing is never asked for.
     switch (ClassifyRing(node.plane, portal.points)) {
@@ -70,13 +107,13 @@ void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_
             if (node.frontIsLeaf != 0) {
                 ReachLeaf(portal, node.front, output);
             } else {
-                ClipPortal(portal, output, node.front);
+                Descend(portal, output, node.front, prune, pendingBacks);
             }
             break;
         case BACK:
             // With nothing behind, the portal lies in solid space and is dropped.
             if (node.back != -1) {
-                ClipPortal(portal, output, node.back);
+                Descend(portal, output, node.back, prune, pendingBacks);
             }
             break;
         case COPLANAR_SAME:
@@ -87,14 +124,15 @@ void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_
             if (node.frontIsLeaf != 0) {
                 ReachLeaf(portal, node.front, frontPieces);
             } else {
-                ClipPortal(portal, frontPieces, node.front);
+                const int32_t backAhead = node.back == -1 ? 0 : 1;
+                Descend(portal, frontPieces, node.front, prune, pendingBacks + backAhead);
             }
             if (node.back == -1) {
                 output.splice(output.end(), frontPieces);
             } else {
                 for (Portal& piece : frontPieces) {
                     std::list<Portal> backPieces;
-                    ClipPortal(piece, backPieces, node.back);
+                    Descend(piece, backPieces, node.back, prune, pendingBacks);
                     output.splice(output.end(), backPieces);
                 }
             }
@@ -112,15 +150,27 @@ void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_
             if (node.frontIsLeaf != 0) {
                 ReachLeaf(frontPart, node.front, frontPieces);
             } else {
-                ClipPortal(frontPart, frontPieces, node.front);
+                Descend(frontPart, frontPieces, node.front, prune, pendingBacks);
             }
             if (node.back != -1) {
-                ClipPortal(backPart, backPieces, node.back);
+                Descend(backPart, backPieces, node.back, prune, pendingBacks);
             }
             output.splice(output.end(), frontPieces);
             output.splice(output.end(), backPieces);
             break;
         }
+    }
+}
+
+void PortalBuilder::CountLeavesBelow() {
+    const std::vector<BspNode>& nodes = tree_.nodes;
+    leavesBelow_.assign(nodes.size(), 0);
+    // Children come after their parent, so a backward pass sees every child first.
+    for (size_t k = nodes.size(); k-- > 0;) {
+        const BspNode& node = nodes[k];
+        const int32_t front = node.frontIsLeaf != 0 ? 1 : leavesBelow_[node.front];
+        const int32_t back = node.back == -1 ? 0 : leavesBelow_[node.back];
+        leavesBelow_[k] = front + back;
     }
 }
 
@@ -158,6 +208,7 @@ void PortalBuilder::IndexStoredPortals() {
 
 void PortalBuilder::BuildPortals(int32_t threads) {
     const std::vector<BspNode>& nodes = tree_.nodes;
+    CountLeavesBelow();
     // The nodes' squares are cut independently, a block of nodes at a time, and merged in
     // node order, so the result does not depend on how many threads cut them.
     constexpr size_t NODES_PER_BLOCK = 1024;
@@ -168,8 +219,9 @@ void PortalBuilder::BuildPortals(int32_t threads) {
         ParallelFor(threads, count, NODES_PER_SLICE, [&](size_t begin, size_t end) {
             for (size_t i = begin; i < end; ++i) {
                 Portal square = MakeNodePortal(nodes[first + i]);
-                // Every square starts at the root, not at its own node.
-                ClipPortal(square, pieces[i], 0);
+                // Every square starts at the root, not at its own node; only pieces that
+                // can still end with two leaves go on.
+                Descend(square, pieces[i], 0, true, 0);
             }
         });
         for (const std::list<Portal>& nodePieces : pieces) {

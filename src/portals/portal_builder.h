@@ -6,9 +6,11 @@
 // and keeps each piece that ends up touching exactly two leaves. Where two pieces join the
 // same pair of leaves the larger survives, at the index of the first.
 //
-// Cost: every node's square is classified at each node it reaches, so building is about
-// nodes x depth classifications plus the splits. Merging by leaf pair uses a hash map
-// instead of scanning the stored portals, which gives the same portals.
+// Cost: a square descends only as long as one of its pieces could still end with exactly
+// two leaves (see portal_builder.cpp), so building is at most nodes x depth
+// classifications plus the splits, and a region of the tree with a single leaf costs
+// nothing to squares that arrive there with no leaf yet. Merging by leaf pair uses a hash
+// map instead of scanning the stored portals, which gives the same portals.
 
 #include <cstdint>
 #include <list>
@@ -34,11 +36,23 @@ public:
     void BuildPortals(int32_t threads = 1);
 
     // The steps, public so tests can pin them and hold them against a plain merge.
+    // ClipPortal is the plain descent: it hands over every piece that does not fall into
+    // solid space, whatever number of leaves it collected.
     Portal MakeNodePortal(const BspNode& node) const;
     void ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) const;
     bool AddPortal(const Portal& portal);
 
 private:
+    // The descent of ClipPortal. With prune set, a piece is dropped as soon as it can no
+    // longer end with exactly two leaves; pendingBacks is then the number of back subtrees
+    // each piece this call hands over will still be pushed down (those of the coplanar
+    // nodes whose front subtree holds this call).
+    void Descend(Portal& portal, std::list<Portal>& output, int32_t nodeIndex, bool prune,
+                 int32_t pendingBacks) const;
+    bool CannotEndWithTwoLeaves(const Portal& piece, int32_t nodeIndex, int32_t pendingBacks) const;
+    // Fills leavesBelow_ from the tree.
+    void CountLeavesBelow();
+
     // Rebuilds byLeafPair_ from the stored portals, for portals stored by someone else.
     void IndexStoredPortals();
 
@@ -46,6 +60,9 @@ private:
     std::vector<Portal>& portals_;
     // Stored portal index by unordered leaf pair, kept in step with portals_ by AddPortal.
     std::unordered_map<uint64_t, int32_t> byLeafPair_;
+    // The number of leaves in the subtree of each node, indexed by node index. Set by
+    // BuildPortals before any square descends; read only by pruning descents.
+    std::vector<int32_t> leavesBelow_;
 };
 
 }  // namespace bsppvs

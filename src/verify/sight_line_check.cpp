@@ -45,7 +45,7 @@ void CountConfirmed(const BspTree& tree, const std::unordered_set<uint64_t>& joi
 }  // namespace
 
 VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls, int64_t pairCount,
-                       uint64_t seed) {
+                       uint64_t seed, SolidTrust trust) {
     VerifyResult result;
     WallIndex index(walls);
     PointSampler sampler(tree, index, seed);
@@ -63,7 +63,7 @@ VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls, int6
         }
         ++result.pairs;
         if (!index.IsClear(first->point, second->point) ||
-            CrossesSolid(tree, first->point, second->point)) {
+            (trust == SolidTrust::TREE && CrossesSolid(tree, first->point, second->point))) {
             continue;
         }
         ++result.clearPairs;

@@ -38,6 +38,14 @@ struct VerifyResult {
     int64_t confirmedPairs = 0;
 };
 
+// Whether a sight line through the tree's solid space is excused. A level that is not closed
+// has solid space well beyond its faces' outlines, which no set can see through; a tree
+// whose solid space was judged by the level's surface should need no such excuse.
+enum class SolidTrust {
+    TREE,     // lines that cross the tree's solid space are not held against the sets
+    NOTHING,  // only the level's own polygons block a line
+};
+
 // Draws pairCount pairs of points from a stream seeded by seed (the same seed gives the
 // same pairs with every compiler and standard library) and checks every clear pair against
 // the compiled sets. walls are the level's polygons as imported, before the tree
@@ -52,6 +60,6 @@ struct VerifyResult {
 // box), so nearly all of these pairs are clear and they probe what the first point sees.
 // A point needing more than a fixed number of draws ends the run early.
 VerifyResult VerifyPvs(const BspTree& tree, const std::vector<Poly>& walls, int64_t pairCount,
-                       uint64_t seed);
+                       uint64_t seed, SolidTrust trust = SolidTrust::TREE);
 
 }  // namespace bsppvs

@@ -23,6 +23,7 @@ constexpr GLfloat SELECTED_PORTAL_ALPHA = 0.5f;
 constexpr GLfloat SPHERE_ALPHA = 0.75f;
 
 constexpr GLdouble SPHERE_RADIUS = 25.0;
+constexpr GLfloat LEAK_LINE_WIDTH = 3.0f;
 constexpr GLint SPHERE_SLICES = 8;
 constexpr GLint SPHERE_STACKS = 5;
 
@@ -138,6 +139,24 @@ void ApplyCamera() {
 }
 
 // The level moved so that the sphere's position lies at the camera's pivot.
+// The way into a leaking level, over everything so that it shows through the walls it
+// passes.
+void DrawLeakPath() {
+    if (viewState.leakPath.empty()) {
+        return;
+    }
+    glDisable(GL_DEPTH_TEST);
+    glLineWidth(LEAK_LINE_WIDTH);
+    glColor4f(1.0f, 0.0f, 1.0f, OPAQUE);
+    glBegin(GL_LINE_STRIP);
+    for (const Vector3& p : viewState.leakPath) {
+        EmitVertex(p);
+    }
+    glEnd();
+    glLineWidth(1.0f);
+    glEnable(GL_DEPTH_TEST);
+}
+
 void DrawLevel() {
     glPushMatrix();
     const Vector3& sphere = viewState.spherePosition;
@@ -154,6 +173,7 @@ void DrawLevel() {
     if (viewState.showPvs) {
         glCallList(viewState.pvsList);
     }
+    DrawLeakPath();
     glPopMatrix();
 }
 

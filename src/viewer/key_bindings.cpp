@@ -96,6 +96,12 @@ void MoveBack(uint32_t, int32_t, int32_t) {
 void MoveForward(uint32_t, int32_t, int32_t) {
     MoveSphere(&Vector3::z, -SPHERE_STEP);
 }
+void MoveUp(uint32_t, int32_t, int32_t) {
+    MoveSphere(&Vector3::y, SPHERE_STEP);
+}
+void MoveDown(uint32_t, int32_t, int32_t) {
+    MoveSphere(&Vector3::y, -SPHERE_STEP);
+}
 
 }  // namespace
 
@@ -131,13 +137,15 @@ enum class KeyMap { KEYS, SPECIAL_KEYS };
 
 // One binding: where the key goes, what it does, and the help line that describes it
 // (null when another key's line covers it). helpRank orders the help lines, which are not
-// in binding order; the binding order fixes the action indices.
+// in binding order; the binding order fixes the action indices. Keys for levels of any
+// shape (bound after the others) exist only when the viewer was given a level to show.
 struct KeyRow {
     KeyMap map;
     uint32_t key;
     KeyAction action;
     int helpRank;
     const char* help;
+    bool forAnyLevel = false;
 };
 
 constexpr int NO_HELP = -1;
@@ -168,6 +176,8 @@ const KeyRow KEY_TABLE[] = {
      NO_HELP, nullptr},
     {KeyMap::SPECIAL_KEYS, GLUT_KEY_RIGHT, Adjust<&ViewState::yawDegrees, -ROTATE_STEP_DEGREES>,
      NO_HELP, nullptr},
+    {KeyMap::KEYS, 'r', MoveUp, 11, "rf : Moves sphere up and down", true},
+    {KeyMap::KEYS, 'f', MoveDown, NO_HELP, nullptr, true},
 };
 
 // The lines before the keys' own.
@@ -178,8 +188,11 @@ constexpr const char* HELP_PREAMBLE[] = {
 
 }  // namespace
 
-void RegisterKeys(KeyBindings& bindings) {
+void RegisterKeys(KeyBindings& bindings, bool anyLevel) {
     for (const KeyRow& row : KEY_TABLE) {
+        if (row.forAnyLevel && !anyLevel) {
+            continue;
+        }
         if (row.map == KeyMap::KEYS) {
             bindings.RegisterKey(static_cast<char>(row.key), row.action);
         } else {
@@ -188,13 +201,13 @@ void RegisterKeys(KeyBindings& bindings) {
     }
 }
 
-void PrintKeyReference(std::ostream& out) {
+void PrintKeyReference(std::ostream& out, bool anyLevel) {
     for (const char* line : HELP_PREAMBLE) {
         out << line << "\n";
     }
     std::vector<const KeyRow*> described;
     for (const KeyRow& row : KEY_TABLE) {
-        if (row.help != nullptr) {
+        if (row.help != nullptr && (anyLevel || !row.forAnyLevel)) {
             described.push_back(&row);
         }
     }

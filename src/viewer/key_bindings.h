@@ -38,12 +38,13 @@ private:
     bool Register(std::map<uint32_t, int32_t>& map, uint32_t key, KeyAction action);
 };
 
-// Binds the viewer's keys. The order fixes the action indices 0 to 17.
-void RegisterKeys(KeyBindings& bindings);
+// Binds the viewer's keys. The order fixes the action indices 0 to 17; with anyLevel (a
+// level given on the command line) the keys for levels of any shape follow.
+void RegisterKeys(KeyBindings& bindings, bool anyLevel = false);
 
 // Writes the key reference, one line per described key or group of keys, from the same
 // table that binds them.
-void PrintKeyReference(std::ostream& out);
+void PrintKeyReference(std::ostream& out, bool anyLevel = false);
 
 // Toolkit keyboard callbacks. Escape ends the process with status 1 before any lookup.
 void OnKeyboard(unsigned char key, int x, int y);

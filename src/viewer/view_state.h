@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 #include "compile/bsp_compiler.h"
 #include "geometry/vector3.h"
@@ -58,6 +59,10 @@ struct ViewState {
     // level has none, so every reader checks them against the array first.
     int32_t selectedLeaf = 0;
     int32_t selectedPortal = 0;
+
+    // The way in from outside when the level leaks (read from a leak file beside the level),
+    // drawn as a line; empty for none.
+    std::vector<Vector3> leakPath;
 
     // Display-list names, valid once the driver has recorded them.
     GLuint leavesList = 0;

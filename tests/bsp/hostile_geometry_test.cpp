@@ -19,10 +19,11 @@
 #include <utility>
 #include <vector>
 
-#include "bsp/model_check.h"
 #include "compile/bsp_compiler.h"
 #include "compile/shape_check.h"
 #include "core/deep_stack.h"
+#include "formats/native_mesh.h"
+#include "geometry/tolerances.h"
 #include "model/ply_model.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -113,7 +114,7 @@ struct HostileCase {
 // Imports and compiles the model through every stage, on the deep stack the programs give
 // the compile stages.
 void CompileAll(const PlyModel& model, BspCompiler& compiler) {
-    RunOnDeepStack([&] { compiler.Compile(model); });
+    RunOnDeepStack([&] { compiler.Compile(LevelMeshFromModel(model)); });
 }
 
 // Point location of the leaves' box centres and corners and of points spread over and
@@ -153,7 +154,7 @@ void RunAccepted(const std::vector<HostileCase>& cases) {
         SCOPED_TRACE(hostile.name);
         Level level;
         hostile.build(level);
-        const std::optional<std::string> problem = CheckModelGeometry(level.Model());
+        const std::optional<std::string> problem = CheckNativeGeometry(level.Model());
         ASSERT_FALSE(problem.has_value()) << *problem;
         BspCompiler compiler;
         compiler.threads = 2;
@@ -202,7 +203,7 @@ TEST(HostileGeometryTest, NonFiniteAndHugeCoordinatesAreRefusedNamingTheFace) {
         const int32_t q = level.Point({10, 10, 0});
         const int32_t r = level.Point(bad);
         level.Face(p, q, r, r);
-        const std::optional<std::string> problem = CheckModelGeometry(level.Model());
+        const std::optional<std::string> problem = CheckNativeGeometry(level.Model());
         ASSERT_TRUE(problem.has_value());
         EXPECT_NE(problem->find("face 6 corner 2"), std::string::npos) << *problem;
         EXPECT_NE(problem->find(c.says), std::string::npos) << *problem;
@@ -267,7 +268,7 @@ TEST(HostileGeometryTest, FacesWithoutAreaAreDroppedWithoutNaN) {
         Level level;
         level.Quad(c.corners[0], c.corners[1], c.corners[2], c.corners[3]);
         BspCompiler alone;
-        alone.ImportPolys(level.Model());
+        alone.ImportPolys(LevelMeshFromModel(level.Model()));
         EXPECT_TRUE(alone.buildPolys.empty());
         alone.BuildTree();
         EXPECT_TRUE(alone.nodes.empty());

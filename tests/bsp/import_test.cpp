@@ -9,6 +9,7 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 
 namespace bsppvs {
 namespace {
@@ -17,7 +18,7 @@ using levels::ModelFromFaces;
 
 std::vector<Winding> ImportedRings(const std::vector<std::vector<Vector3>>& faces) {
     BspCompiler compiler;
-    compiler.ImportPolys(*ModelFromFaces(faces));
+    compiler.ImportPolys(LevelMeshFromModel(*ModelFromFaces(faces)));
     std::vector<Winding> rings;
     for (const BuildPoly& poly : compiler.buildPolys) {
         rings.push_back(poly.points);
@@ -68,7 +69,8 @@ TEST(ImportTest, WeldsCoincidentCorners) {
 TEST(ImportTest, FlatQuadBecomesOnePolygon) {
     // A flat quad in a slanted plane, convex, counter-clockwise about (0, -0.6, 0.8).
     BspCompiler compiler;
-    compiler.ImportPolys(*ModelFromFaces({{{0, 0, 0}, {5, 0, 0}, {5, 4, 3}, {0, 4, 3}}}));
+    compiler.ImportPolys(
+        LevelMeshFromModel(*ModelFromFaces({{{0, 0, 0}, {5, 0, 0}, {5, 4, 3}, {0, 4, 3}}})));
     ASSERT_EQ(compiler.buildPolys.size(), 1u);
     const BuildPoly& poly = compiler.buildPolys.front();
     EXPECT_EQ(poly.points.size(), 4u);
@@ -159,11 +161,12 @@ TEST(ImportTest, KeepsFaceOrderAndAppends) {
     const std::vector<Vector3> lifted = {{0, 0, 0}, {10, 0, 0}, {10, 10, 3}, {0, 10, 0}};
     BspCompiler compiler;
     EXPECT_TRUE(compiler.buildPolys.empty());
-    compiler.ImportPolys(PlyModel{});
+    compiler.ImportPolys(LevelMesh{});
     EXPECT_TRUE(compiler.buildPolys.empty()) << "a model without faces imports nothing";
 
-    compiler.ImportPolys(*ModelFromFaces({{P, Q, R, S}, {P, P, P, Q}, lifted, {S, R, Q, Q}}));
-    compiler.ImportPolys(*ModelFromFaces({{S, R, Q, P}}));
+    compiler.ImportPolys(
+        LevelMeshFromModel(*ModelFromFaces({{P, Q, R, S}, {P, P, P, Q}, lifted, {S, R, Q, Q}})));
+    compiler.ImportPolys(LevelMeshFromModel(*ModelFromFaces({{S, R, Q, P}})));
     std::vector<Winding> rings;
     for (const BuildPoly& poly : compiler.buildPolys) {
         rings.push_back(poly.points);
@@ -188,7 +191,7 @@ TEST(ImportTest, SkipsFacesWithCornersOutOfRange) {
     auto valid = ModelFromFaces({{P, Q, R, S}});
     model->faces.push_back(valid->faces[0]);
     BspCompiler compiler;
-    compiler.ImportPolys(*model);
+    compiler.ImportPolys(LevelMeshFromModel(*model));
     ASSERT_EQ(compiler.buildPolys.size(), 1u);
     EXPECT_EQ(compiler.buildPolys.front().points, (Winding{P, Q, R, S}));
 }

@@ -10,6 +10,7 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 
 namespace bsppvs {
 namespace {
@@ -112,7 +113,7 @@ TEST_P(TreeTest, ClosedBoxChainsSixNodes) {
     const auto model =
         BuildMazeModel(levels::GridFromPicture({"###", "#.#", "###"}), levels::DefaultLayout());
     BspCompiler imported;
-    imported.ImportPolys(*model);
+    imported.ImportPolys(LevelMeshFromModel(*model));
     std::vector<Winding> walls;
     std::vector<ExpectedNode> chain;
     for (BuildPoly& wall : imported.buildPolys) {

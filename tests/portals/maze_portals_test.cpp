@@ -1,9 +1,13 @@
-// Properties of the portals of block levels and generated mazes: each joins two different
-// leaves, no pair twice, lies on the plane of a node, and together they connect every
-// leaf of a connected level; the fast merge gives exactly the portals of the literal scan.
+// Properties of the portals of block levels, generated mazes and a fan room: each joins
+// two different leaves, no pair twice, lies on the plane of a node, and together they
+// connect every leaf of a connected level. Portal building as the compiler does it (squares
+// dropped once they cannot end between two leaves, merge by hash) gives exactly the
+// portals of the plain one (every square through the whole tree, merge by scanning), on
+// these levels and on polygon soups.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numeric>
@@ -15,6 +19,7 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "compile/bsp_compiler.h"
+#include "maze/fan_room.h"
 
 namespace bsppvs {
 namespace {
@@ -37,7 +42,10 @@ std::unique_ptr<BspCompiler> CompileWithPortals(const PlyModel& model, bool lite
     return compiler;
 }
 
-// Small block levels drawn in code, then the generated mazes; compiled once.
+constexpr int FAN_ROOM_WALLS = 60;
+const char FAN_ROOM[] = "fan room";
+
+// Small block levels drawn in code, the generated mazes, then the fan room; compiled once.
 const std::vector<CompiledLevel>& Levels() {
     static const std::vector<CompiledLevel> compiled = [] {
         std::vector<std::pair<std::string, MazeGrid>> grids = {
@@ -49,9 +57,13 @@ const std::vector<CompiledLevel>& Levels() {
         for (const MazeOptions& options : levels::PropertyMazes()) {
             grids.emplace_back(levels::Describe(options), GenerateMaze(options));
         }
-        std::vector<CompiledLevel> out;
+        std::vector<std::pair<std::string, std::unique_ptr<PlyModel>>> models;
         for (const auto& [what, grid] : grids) {
-            const auto model = BuildMazeModel(grid, levels::DefaultLayout());
+            models.emplace_back(what, BuildMazeModel(grid, levels::DefaultLayout()));
+        }
+        models.emplace_back(FAN_ROOM, BuildFanRoomModel(FAN_ROOM_WALLS));
+        std::vector<CompiledLevel> out;
+        for (const auto& [what, model] : models) {
             out.push_back(
                 {what, CompileWithPortals(*model, false), CompileWithPortals(*model, true)});
         }
@@ -151,18 +163,69 @@ TEST(MazePortalsTest, PortalsOpenIntoTheirLeaves) {
     }
 }
 
-TEST(MazePortalsTest, FastAndLiteralMergeGiveSamePortals) {
-    for (const CompiledLevel& level : Levels()) {
-        const BspCompiler& fast = *level.fast;
-        const BspCompiler& literal = *level.literal;
-        ASSERT_EQ(fast.portals.size(), literal.portals.size()) << level.what;
-        for (size_t i = 0; i < fast.portals.size(); ++i) {
-            EXPECT_EQ(fast.portals[i].leafIndices, literal.portals[i].leafIndices)
-                << level.what << ", portal " << i;
-            EXPECT_TRUE(SameBits(fast.portals[i], literal.portals[i]))
-                << level.what << ", portal " << i;
-        }
+// The fan room is one convex room with every face turned inwards: its tree is a chain of
+// one node per face down to one leaf, which holds the room; beyond each wall, below the
+// floor and above the ceiling lies solid space; and there is no portal.
+TEST(MazePortalsTest, FanRoomIsOneLeafWithoutPortals) {
+    const auto level = std::find_if(Levels().begin(), Levels().end(),
+                                    [](const CompiledLevel& l) { return l.what == FAN_ROOM; });
+    ASSERT_NE(level, Levels().end());
+    const BspCompiler& compiler = *level->fast;
+    EXPECT_EQ(compiler.nodes.size(), static_cast<size_t>(3 * FAN_ROOM_WALLS - 4));
+    EXPECT_EQ(compiler.leaves.size(), 1u);
+    EXPECT_TRUE(compiler.portals.empty());
+    struct Probe {
+        const char* where;
+        Vector3 point;
+        int32_t leaf;
+    };
+    const float mid = FAN_ROOM_HEIGHT / 2;
+    const float r = FAN_ROOM_RADIUS;
+    const Probe probes[] = {
+        {"inside", {0.4f * r, mid, -0.4f * r}, 0},
+        {"inside, near the fan corner", {1, mid, -1}, 0},
+        {"below the floor", {0.4f * r, -1, -0.4f * r}, -1},
+        {"above the ceiling", {0.4f * r, FAN_ROOM_HEIGHT + 1, -0.4f * r}, -1},
+        {"beyond the arc", {0.75f * r, mid, -0.75f * r}, -1},
+        {"beyond the wall on the x axis", {0.4f * r, mid, 1}, -1},
+        {"beyond the wall on the z axis", {-1, mid, -0.4f * r}, -1},
+    };
+    for (const Probe& probe : probes) {
+        EXPECT_EQ(compiler.LocateLeaf(probe.point, 0), probe.leaf) << probe.where;
     }
+}
+
+void ExpectSamePortals(const BspCompiler& fast, const BspCompiler& plain, const std::string& what) {
+    ASSERT_EQ(fast.portals.size(), plain.portals.size()) << what;
+    for (size_t i = 0; i < fast.portals.size(); ++i) {
+        EXPECT_EQ(fast.portals[i].leafIndices, plain.portals[i].leafIndices)
+            << what << ", portal " << i;
+        EXPECT_TRUE(SameBits(fast.portals[i], plain.portals[i])) << what << ", portal " << i;
+    }
+}
+
+TEST(MazePortalsTest, FastAndPlainPortalBuildingGiveSamePortals) {
+    for (const CompiledLevel& level : Levels()) {
+        ExpectSamePortals(*level.fast, *level.literal, level.what);
+    }
+    // The soups' trees are full of coplanar nodes with something behind them, where pieces
+    // collect a leaf on each side: the cases in which squares are dropped early, or not.
+    size_t portalCount = 0;
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        BspCompiler fast;
+        BspCompiler plain;
+        for (BspCompiler* compiler : {&fast, &plain}) {
+            for (const Winding& ring : levels::PolygonSoup(seed, 48)) {
+                compiler->buildPolys.push_back(levels::MakeBuildPoly(ring));
+            }
+            compiler->BuildTree();
+        }
+        fast.BuildPortals();
+        reference::BuildPortals(plain);
+        ExpectSamePortals(fast, plain, "soup seed " + std::to_string(seed));
+        portalCount += fast.portals.size();
+    }
+    EXPECT_GT(portalCount, 1000u) << "the soups should give portals to compare";
 }
 
 }  // namespace

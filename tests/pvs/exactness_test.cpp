@@ -13,6 +13,7 @@
 #include "../support/reference_compile.h"
 #include "compile/bsp_compiler.h"
 #include "compile/compile_json.h"
+#include "formats/native_mesh.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 
@@ -25,7 +26,7 @@ std::string CompileToJson(const PlyModel& model, bool literal, int32_t threads) 
     if (literal) {
         reference::Compile(compiler, model);
     } else {
-        compiler.Compile(model);
+        compiler.Compile(LevelMeshFromModel(model));
     }
     std::ostringstream out;
     WriteCompilerJson(compiler, out);

@@ -15,6 +15,7 @@
 #include "../support/pvs_levels.h"
 #include "bsp/classify.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "geometry/bounds.h"
 #include "model/model_reader.h"
 #include "pvs/polygon_clips.h"
@@ -489,7 +490,7 @@ TEST(GateVisibilityTest, LeavesWhoseCentresMisleadStillSeeThroughTheirPortals) {
         // The rough flood alone shows it, and these quad soups take long to clip.
         BspCompiler compiler;
         compiler.floodOnly = true;
-        compiler.ImportPolys(*model);
+        compiler.ImportPolys(LevelMeshFromModel(*model));
         compiler.BuildTree();
         compiler.BuildPortals();
         compiler.ComputePvs();
@@ -552,7 +553,7 @@ TEST(GateVisibilityTest, ChainsEndWhenDegenerateGatesLeadBackAndForth) {
         LoadModel(std::string(BSPPVS_SOURCE_DIR) + "/tests/data/far-corner-sliver.ply", reason);
     ASSERT_NE(model, nullptr) << reason;
     BspCompiler compiler;
-    compiler.ImportPolys(*model);
+    compiler.ImportPolys(LevelMeshFromModel(*model));
     compiler.BuildTree();
     compiler.BuildPortals();
     compiler.ComputePvs();

@@ -16,6 +16,7 @@
 #include "../support/pvs_levels.h"
 #include "bsp/classify.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "geometry/tolerances.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
@@ -247,7 +248,7 @@ TEST(ReferenceVisibility, CompilerGivesTheSameBytesAsThePlainPass) {
         auto model = BuildMazeModel(GenerateMaze(c.maze), MazeLayout{});
         levels::Reshape(*model, c.shape, c.maze.seed);
         BspCompiler compiler;
-        compiler.ImportPolys(*model);
+        compiler.ImportPolys(LevelMeshFromModel(*model));
         compiler.BuildTree();
         compiler.BuildPortals();
         compiler.BuildGates();

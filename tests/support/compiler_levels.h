@@ -1,14 +1,15 @@
 #pragma once
 
 // Levels for the compiler tests, built in code: polygons and models made from corner
-// lists, block levels drawn as pictures of cells, and generated mazes. Block levels and
-// mazes go through the maze library's model builder, so every open cell is bounded by a
-// floor (y = 0), a ceiling (y = height) and walls, all facing into the open space; cell
-// (i, j) is centred at x = (i - 1) * 100, z = (j - 1) * 100.
+// lists, block levels drawn as pictures of cells, generated mazes and polygon soups. Block
+// levels and mazes go through the maze library's model builder, so every open cell is
+// bounded by a floor (y = 0), a ceiling (y = height) and walls, all facing into the open
+// space; cell (i, j) is centred at x = (i - 1) * 100, z = (j - 1) * 100.
 
 #include <bit>
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 #include "model/ply_model.h"
@@ -105,7 +107,7 @@ inline Vector3 CellPoint(int i, int j, float y = DefaultLayout().height * 0.5f) 
 // portals and visibility are left to the caller.
 inline std::unique_ptr<BspCompiler> CompileTree(const PlyModel& model, bool literal = false) {
     auto compiler = std::make_unique<BspCompiler>();
-    compiler->ImportPolys(model);
+    compiler->ImportPolys(LevelMeshFromModel(model));
     if (literal) {
         reference::BuildTree(*compiler);
     } else {
@@ -132,6 +134,60 @@ inline std::string Describe(const MazeOptions& o) {
     out << o.width << "x" << o.depth << " seed " << o.seed << " loops " << o.loops << " rooms "
         << o.rooms;
     return out.str();
+}
+
+// Polygon soups: many polygons crowded onto a few axis planes at distances that straddle
+// the 0.01 classification tolerance, facing both ways, some with a corner nudged off
+// their plane by less than it, and slanted triangles cutting across. Corners lie on a
+// grid of quarters, so that they repeat and line up. The same seed gives the same soup.
+inline std::vector<Winding> PolygonSoup(uint32_t seed, int count) {
+    static const float DISTANCES[] = {0, 0.004f, 0.01f, 0.0125f, 0.02f, 1, 1.009f, 3, -2};
+    std::mt19937 rng(seed);
+    // A value in [lo, hi] on the grid.
+    const auto quarter = [&rng](int lo, int hi) {
+        return static_cast<float>(std::uniform_int_distribution<int>(4 * lo, 4 * hi)(rng)) * 0.25f;
+    };
+    const auto onAxes = [](int axis, float along, float u, float v) {
+        float c[3];
+        c[axis] = along;
+        c[(axis + 1) % 3] = u;
+        c[(axis + 2) % 3] = v;
+        return Vector3{c[0], c[1], c[2]};
+    };
+    std::vector<Winding> soup;
+    while (static_cast<int>(soup.size()) < count) {
+        const unsigned kind = rng() % 4;
+        if (kind == 3) {
+            Winding triangle;
+            for (int k = 0; k < 3; ++k) {
+                triangle.push_back({quarter(-4, 4), quarter(-4, 4), quarter(-4, 4)});
+            }
+            if (ComputeNormal(triangle) != ORIGIN) {
+                soup.push_back(triangle);
+            }
+            continue;
+        }
+        // A rectangle in an axis plane, counter-clockwise about +axis unless flipped.
+        const int axis = static_cast<int>(rng() % 3);
+        const float d = DISTANCES[rng() % std::size(DISTANCES)];
+        const float u0 = quarter(-4, 3);
+        const float v0 = quarter(-4, 3);
+        const float u1 = u0 + quarter(1, 3);
+        const float v1 = v0 + quarter(1, 3);
+        Winding quad = {onAxes(axis, d, u0, v0), onAxes(axis, d, u1, v0), onAxes(axis, d, u1, v1),
+                        onAxes(axis, d, u0, v1)};
+        if (kind == 2) {
+            // One corner off the plane by less than the tolerance.
+            Vector3& corner = quad[rng() % 4];
+            float* c[3] = {&corner.x, &corner.y, &corner.z};
+            *c[axis] += (rng() % 2 != 0) ? 0.006f : -0.006f;
+        }
+        if (rng() % 2 != 0) {
+            quad = Winding(quad.rbegin(), quad.rend());
+        }
+        soup.push_back(quad);
+    }
+    return soup;
 }
 
 // Bit-for-bit equality: the fast and the literal modes must not even differ in rounding.

@@ -10,6 +10,7 @@
 
 #include "compile/bsp_compiler.h"
 #include "core/random.h"
+#include "formats/native_mesh.h"
 #include "maze/maze.h"
 #include "maze/maze_model.h"
 #include "model/ply_model.h"
@@ -23,7 +24,7 @@ struct CompiledLevel {
 
 inline CompiledLevel CompileWithPvs(const PlyModel& model) {
     CompiledLevel level{std::make_unique<BspCompiler>(), {}};
-    level.compiler->ImportPolys(model);
+    level.compiler->ImportPolys(LevelMeshFromModel(model));
     level.walls.assign(level.compiler->buildPolys.begin(), level.compiler->buildPolys.end());
     level.compiler->BuildTree();
     level.compiler->BuildPortals();

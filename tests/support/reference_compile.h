@@ -1,8 +1,9 @@
 #pragma once
 
 // The compiler's searches written out as plainly as they are described, for holding the
-// fast ones against: the splitter search classifying every pair, the portal merge scanning
-// every stored portal, and the flood classifying every pair of gates it meets. They share
+// fast ones against: the splitter search classifying every pair, the portal stage pushing
+// every square through the whole tree and merging by scanning every stored portal, and the
+// flood classifying every pair of gates it meets. They share
 // only the stages' own steps with the production code.
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "bsp/classify.h"
 #include "bsp/tree_builder.h"
 #include "compile/bsp_compiler.h"
+#include "formats/native_mesh.h"
 #include "portals/portal_builder.h"
 #include "pvs/gate.h"
 #include "pvs/set_layout.h"
@@ -50,7 +52,8 @@ inline void BuildTree(BspCompiler& compiler) {
     TreeBuilder(compiler, 1, CountCandidateSides).BuildTree(compiler.buildPolys);
 }
 
-// The compiler's portals, merged by scanning the stored portals for each piece.
+// The compiler's portals: every node's square pushed down the whole tree, whatever the
+// leaves its pieces hold, and merged by scanning the stored portals for each piece.
 inline void BuildPortals(BspCompiler& compiler) {
     PortalBuilder builder(compiler, compiler.portals);
     std::vector<Portal>& portals = compiler.portals;
@@ -142,7 +145,7 @@ inline void StoreFlood(BspCompiler& compiler, const std::vector<std::vector<uint
 
 // The whole pipeline with the plain searches: splitter search, portal merge and flood.
 inline void Compile(BspCompiler& compiler, const PlyModel& model) {
-    compiler.ImportPolys(model);
+    compiler.ImportPolys(LevelMeshFromModel(model));
     BuildTree(compiler);
     BuildPortals(compiler);
     compiler.BuildGates();

@@ -323,12 +323,17 @@ TEST_F(MazeFiles, ExitStatusSaysWhatWentWrong) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"--size 2 -q" + model, 0},
         {"--size 2 -q --describe \"" + PathOf("m.json") + "\"", 0},
+        {"--size 2 -q --obj \"" + PathOf("m.obj") + "\" --gltf \"" + PathOf("m.glb") + "\"", 0},
+        {"--obj \"" + PathOf("missing-dir/m.obj") + "\"", 1},
         {"--loops 1.5" + model, 2},
         {"--size 0" + model, 2},
         {"--size 3 --width 4" + model, 2},
         {"--seed x" + model, 2},
         {"--no-such-option" + model, 2},
         {"--size 2", 2},  // nothing to write
+        {"--fan-room 60 -q" + model, 0},
+        {"--fan-room 2" + model, 2},
+        {"--fan-room 60 --describe \"" + PathOf("m.json") + "\"" + model, 2},
         {"-o \"" + PathOf("missing-dir/m.ply") + "\"", 1},
         {"--describe \"" + PathOf("missing-dir/m.json") + "\"", 1},
     };

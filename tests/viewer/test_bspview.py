@@ -158,8 +158,8 @@ class ViewerTestCase(unittest.TestCase):
         else:
             self.skipTest("neither mazegen nor the bundled level is available")
 
-    def start_viewer(self):
-        viewer = Viewer(BSPVIEW, self.workdir, self.display.display)
+    def start_viewer(self, *args):
+        viewer = Viewer(BSPVIEW, self.workdir, self.display.display, args=args)
         self.addCleanup(viewer.close)
         return viewer
 
@@ -375,6 +375,55 @@ class EdgeLevelTest(ViewerTestCase):
                                  r'^bspview: cannot load "maze-1\.ply": \S.*$')
                 # Nothing half-done: no compile stage ran.
                 self.assertEqual(viewer.stdout_lines, KEY_REFERENCE)
+
+
+def write_obj_room(path, lo, hi, start, shelf_y):
+    """An OBJ box room from lo to hi, faces turned inwards, with a marked start point and a
+    shelf: a one-sided panel facing up at shelf_y along the room's low-x wall, whose plane
+    splits the room into a leaf below and a leaf above."""
+    corners = [(hi[0] if k & 1 else lo[0], hi[1] if k & 2 else lo[1], hi[2] if k & 4 else lo[2])
+               for k in range(8)]
+    # Each face counter-clockwise seen from inside the box (1-based corner indices).
+    faces = [(1, 3, 7, 5), (2, 6, 8, 4), (1, 5, 6, 2), (3, 4, 8, 7), (1, 2, 4, 3), (5, 7, 8, 6)]
+    with open(path, "w") as out:
+        out.write("".join("v %g %g %g\n" % c for c in corners))
+        out.write("".join("f %d %d %d %d\n" % f for f in faces))
+        shelf = [(lo[0], shelf_y, lo[2]), (lo[0], shelf_y, hi[2]), (lo[0] + 100, shelf_y, hi[2]),
+                 (lo[0] + 100, shelf_y, lo[2])]
+        out.write("".join("v %g %g %g\n" % c for c in shelf) + "f 9 10 11 12\n")
+        out.write("o start\nv %g %g %g\np -1\n" % start)
+
+
+class AnyLevelTest(ViewerTestCase):
+    def test_a_room_of_another_format_starts_at_its_marked_point_and_draws_its_leak(self):
+        # The usual start (0, 25, 0) lies outside this room, in solid space.
+        write_obj_room(os.path.join(self.workdir, "room.obj"), (1000, 0, 1000),
+                       (1400, 200, 1400), (1200, 50, 1200), 100)
+        with open(os.path.join(self.workdir, "room.leak"), "w") as out:
+            out.write("1200 50 1200\n1200 50 2600\n")
+        viewer = self.start_viewer("room.obj")
+        lines = viewer.wait_for_lines(len(KEY_REFERENCE) + 1 + len(COUNT_LABELS), START_TIMEOUT_S)
+        self.assertEqual(lines[:len(KEY_REFERENCE) + 1],
+                         KEY_REFERENCE + ["rf : Moves sphere up and down"])
+        self.assertEqual(lines[len(KEY_REFERENCE) + 1 + 2], "leaf count 2")
+
+        def leak_line(image):
+            return image.count(lambda p: p[0] > 200 and p[1] < 60 and p[2] > 200)
+
+        self.expect_picture(viewer, START_TIMEOUT_S, {
+            "green sphere: in the room": lambda im: is_green(im.pixel(*WINDOW_CENTRE)),
+            "the leak drawn in magenta": lambda im: leak_line(im) > 20,
+        })
+        # Up past the shelf's plane into the leaf above, and back down.
+        before = len(viewer.stdout_lines)
+        viewer.press("r", "r", "r")
+        above = viewer.wait_for_lines(before + 1)[before]
+        viewer.press("f", "f", "f")
+        below = viewer.wait_for_lines(before + 2)[before + 1]
+        self.assertRegex(above, r"^Current Leaf [01]$")
+        self.assertRegex(below, r"^Current Leaf [01]$")
+        self.assertNotEqual(above, below)
+        self.quit(viewer)
 
 
 if __name__ == "__main__":

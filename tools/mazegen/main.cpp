@@ -1,5 +1,6 @@
 // mazegen: makes a block maze level. Parses the options, generates the grid, writes the
-// model file and the optional grid description, and maps failures to exit codes.
+// model file, the same level as OBJ or glTF, and the optional grid description, and maps
+// failures to exit codes.
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +10,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "formats/native_mesh.h"
+#include "formats/save_level.h"
+#include "maze/fan_room.h"
 #include "maze/maze.h"
 #include "maze/maze_describe.h"
 #include "maze/maze_model.h"
@@ -40,13 +44,21 @@ grid[j] is row j (cells along x at z index j), one character per cell, '#' solid
 '.' open; origin is the world (x, z) of the centre of cell (0, 0), that is [-s, -s],
 so cell (i, j) is centred at (origin[0] + i*s, origin[1] + j*s).
 
+--fan-room N writes, instead of a maze, one convex room of N walls, 128 high, whose
+floor plan fills a quarter disc of radius 4000 about the y axis, its floor and ceiling
+fans of triangles from the corner at the centre: one leaf, at the end of a chain of
+3N - 4 nodes. The maze options, --cell-size and --height are ignored.
+
 Exit status: 0 on success, 2 for a usage error, 1 when a file cannot be written.)";
 
 struct CommandLine {
     MazeOptions maze;
     MazeLayout layout;
     std::string output;    // model file; empty for none
+    std::string obj;       // the same level as OBJ; empty for none
+    std::string gltf;      // the same level as glTF, binary when named .glb; empty for none
     std::string describe;  // grid description file, "-" for standard output; empty for none
+    int fanRoomWalls = 0;  // walls of the fan room written instead of a maze; 0 for a maze
     bool quiet = false;
 };
 
@@ -69,7 +81,14 @@ void AddOptions(CLI::App& app, CommandLine& line, int& size) {
     app.add_option("--height", line.layout.height, "wall height, world units")
         ->check(CLI::Range(MIN_LENGTH, MAX_LENGTH));
     app.add_option("-o,--output", line.output, "model file to write");
-    app.add_option("--describe", line.describe, "grid description (JSON) to write, - for stdout");
+    app.add_option("--obj", line.obj, "the same level as an OBJ file");
+    app.add_option("--gltf", line.gltf, "the same level as a glTF file (.glb: binary)");
+    auto* describe = app.add_option("--describe", line.describe,
+                                    "grid description (JSON) to write, - for stdout");
+    app.add_option("--fan-room", line.fanRoomWalls,
+                   "write a convex room of this many walls with fan floor and ceiling instead")
+        ->check(CLI::Range(3, MAX_FAN_ROOM_WALLS))
+        ->excludes(describe);
     app.add_flag("-q,--quiet", line.quiet, "print no summary");
     app.footer(HELP_FOOTER);
 }
@@ -95,14 +114,32 @@ bool WriteDescription(const std::string& text, const std::string& fileName) {
     return true;
 }
 
-bool WriteModel(const MazeGrid& grid, const MazeLayout& layout, const std::string& fileName) {
-    const auto model = BuildMazeModel(grid, layout);
+bool WriteModel(const PlyModel& model, const std::string& fileName) {
     std::string reason;
-    if (!SaveModel(*model, fileName, reason)) {
+    if (!SaveModel(model, fileName, reason)) {
         PrintWriteFailure(fileName, reason);
         return false;
     }
     return true;
+}
+
+// The other formats are written from the same model, through the level mesh.
+bool WriteOtherFormat(const PlyModel& model, const std::string& fileName, LevelFormat format) {
+    std::string reason;
+    if (!SaveLevel(LevelMeshFromModel(model), fileName, format, reason)) {
+        PrintWriteFailure(fileName, reason);
+        return false;
+    }
+    return true;
+}
+
+// The level in every format asked for.
+bool WriteLevel(const PlyModel& model, const CommandLine& line) {
+    const bool binary = FormatForFileName(line.gltf) == LevelFormat::GLB;
+    return (line.output.empty() || WriteModel(model, line.output)) &&
+           (line.obj.empty() || WriteOtherFormat(model, line.obj, LevelFormat::OBJ)) &&
+           (line.gltf.empty() ||
+            WriteOtherFormat(model, line.gltf, binary ? LevelFormat::GLB : LevelFormat::GLTF));
 }
 
 void PrintSummary(const MazeGrid& grid) {
@@ -110,10 +147,25 @@ void PrintSummary(const MazeGrid& grid) {
               << " open, " << CountMazeFaces(grid) << " quads\n";
 }
 
+// The fan room: written, then summed up like a maze.
+int WriteFanRoom(const CommandLine& line) {
+    const auto model = BuildFanRoomModel(line.fanRoomWalls);
+    if (!WriteLevel(*model, line)) {
+        return EXIT_WRITE_FAILED;
+    }
+    if (!line.quiet) {
+        std::cerr << "mazegen: fan room of " << line.fanRoomWalls << " walls, "
+                  << model->faces.size() << " faces\n";
+    }
+    return EXIT_OK;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Makes a block maze level: a model file and, optionally, its grid as JSON."};
+    CLI::App app{
+        "Makes a block maze level: a model file, the same level as OBJ or glTF, and optionally "
+        "its grid as JSON."};
     CommandLine line;
     int size = 0;
     AddOptions(app, line, size);
@@ -127,9 +179,12 @@ int main(int argc, char** argv) {
         std::cerr << "mazegen: " << error.what() << " (see --help)\n";
         return EXIT_USAGE;
     }
-    if (line.output.empty() && line.describe.empty()) {
-        std::cerr << "mazegen: nothing to write: give -o FILE and/or --describe FILE\n";
+    if (line.output.empty() && line.obj.empty() && line.gltf.empty() && line.describe.empty()) {
+        std::cerr << "mazegen: nothing to write: give -o, --obj, --gltf and/or --describe FILE\n";
         return EXIT_USAGE;
+    }
+    if (line.fanRoomWalls > 0) {
+        return WriteFanRoom(line);
     }
     if (size > 0) {
         line.maze.width = size;
@@ -137,7 +192,7 @@ int main(int argc, char** argv) {
     }
 
     const MazeGrid grid = GenerateMaze(line.maze);
-    if (!line.output.empty() && !WriteModel(grid, line.layout, line.output)) {
+    if (!WriteLevel(*BuildMazeModel(grid, line.layout), line)) {
         return EXIT_WRITE_FAILED;
     }
     if (!line.describe.empty() &&

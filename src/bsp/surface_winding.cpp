@@ -1,0 +1,125 @@
+#include "bsp/surface_winding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace bsppvs {
+
+namespace {
+
+// A cluster counts as far when the point lies this many radii from its centre; the summed
+// area vector then stands for it to within a few percent of its own share, far below what
+// could move a count of 0 or 1 across one half.
+constexpr double FAR_CLUSTER_RATIO = 2.5;
+constexpr uint32_t TRIANGLES_PER_LEAF = 8;
+
+// The signed solid angle of the triangle seen from the origin: negative when the origin
+// lies on the side its counter-clockwise normal points to.
+double SolidAngle(Vector3d a, Vector3d b, Vector3d c) {
+    const double la = Length(a);
+    const double lb = Length(b);
+    const double lc = Length(c);
+    const double det = Dot(a, Cross(b, c));
+    const double denominator = la * lb * lc + Dot(a, b) * lc + Dot(b, c) * la + Dot(c, a) * lb;
+    return 2.0 * std::atan2(det, denominator);
+}
+
+Vector3d Centroid(const Vector3d& a, const Vector3d& b, const Vector3d& c) {
+    return (a + b + c) * (1.0 / 3.0);
+}
+
+}  // namespace
+
+SurfaceWinding::SurfaceWinding(const std::vector<Winding>& polygons) {
+    for (const Winding& ring : polygons) {
+        for (size_t i = 2; i < ring.size(); ++i) {
+            triangles_.push_back({Vector3d(ring[0]), Vector3d(ring[i - 1]), Vector3d(ring[i])});
+        }
+    }
+    if (!triangles_.empty()) {
+        clusters_.reserve(2 * triangles_.size() / TRIANGLES_PER_LEAF + 2);
+        Build(0, static_cast<uint32_t>(triangles_.size()));
+    }
+}
+
+// Splits the triangles at the median of their centroids along the cluster's longest axis.
+int32_t SurfaceWinding::Build(uint32_t first, uint32_t end) {
+    const auto index = static_cast<int32_t>(clusters_.size());
+    clusters_.emplace_back();
+    Vector3d lo(1e300, 1e300, 1e300);
+    Vector3d hi(-1e300, -1e300, -1e300);
+    Vector3d areaVector;
+    Vector3d weighted;
+    double area = 0.0;
+    for (uint32_t t = first; t < end; ++t) {
+        const Triangle& tri = triangles_[t];
+        const Vector3d normal = Cross(tri.b - tri.a, tri.c - tri.a) * 0.5;
+        areaVector = areaVector + normal;
+        const double a = Length(normal);
+        weighted = weighted + Centroid(tri.a, tri.b, tri.c) * a;
+        area += a;
+        for (const Vector3d& v : {tri.a, tri.b, tri.c}) {
+            lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
+            hi = {std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
+        }
+    }
+    const Vector3d centre = area > 0.0 ? weighted * (1.0 / area) : (lo + hi) * 0.5;
+    double radius = 0.0;
+    for (uint32_t t = first; t < end; ++t) {
+        const Triangle& tri = triangles_[t];
+        for (const Vector3d& v : {tri.a, tri.b, tri.c}) {
+            radius = std::max(radius, Length(v - centre));
+        }
+    }
+    clusters_[index] = {centre, radius, areaVector, first, end, -1, -1};
+    if (end - first > TRIANGLES_PER_LEAF) {
+        const Vector3d extent = hi - lo;
+        const int axis =
+            extent.x >= extent.y && extent.x >= extent.z ? 0 : (extent.y >= extent.z ? 1 : 2);
+        const uint32_t middle = first + (end - first) / 2;
+        std::nth_element(triangles_.begin() + first, triangles_.begin() + middle,
+                         triangles_.begin() + end, [axis](const Triangle& p, const Triangle& q) {
+                             return (p.a + p.b + p.c)[axis] < (q.a + q.b + q.c)[axis];
+                         });
+        const int32_t low = Build(first, middle);
+        const int32_t high = Build(middle, end);
+        clusters_[index].low = low;
+        clusters_[index].high = high;
+    }
+    return index;
+}
+
+double SurfaceWinding::SolidAngleSum(Vector3d p) const {
+    double sum = 0.0;
+    std::vector<int32_t> pending;
+    if (!clusters_.empty()) {
+        pending.push_back(0);
+    }
+    while (!pending.empty()) {
+        const Cluster& cluster = clusters_[pending.back()];
+        pending.pop_back();
+        const Vector3d toCentre = cluster.centre - p;
+        const double distance = Length(toCentre);
+        if (distance > FAR_CLUSTER_RATIO * cluster.radius) {
+            sum += Dot(cluster.areaVector, toCentre) / (distance * distance * distance);
+        } else if (cluster.low < 0) {
+            for (uint32_t t = cluster.first; t < cluster.end; ++t) {
+                const Triangle& tri = triangles_[t];
+                sum += SolidAngle(tri.a - p, tri.b - p, tri.c - p);
+            }
+        } else {
+            pending.push_back(cluster.low);
+            pending.push_back(cluster.high);
+        }
+    }
+    return sum;
+}
+
+double SurfaceWinding::OpenSpaceAt(Vector3 p) const {
+    // Faces face open space, and a point in front of a face sees it at a negative angle,
+    // so open space wrapped once by the surface sums to -4 pi.
+    return -SolidAngleSum(Vector3d(p)) / (4.0 * std::numbers::pi);
+}
+
+}  // namespace bsppvs

@@ -1,0 +1,55 @@
+#pragma once
+
+// How often the level's surface winds round a point: the generalised winding number of its
+// polygons, counted so that a point in open space (the side the faces face) gets about 1
+// and a point in solid space about 0. Unlike the side of a plane, it does not care whether
+// the surface is closed, crosses itself, has cracks or two-sided pieces: each polygon adds
+// its solid angle seen from the point, so small faults only move the number a little.
+//
+// The sum runs over a tree of the polygons' triangles: clusters far from the point (beyond
+// FAR_CLUSTER_RATIO times their radius) add the solid angle of their summed area vector,
+// nearer ones are summed triangle by triangle. A query costs about log(triangles) clusters
+// plus the triangles near the point.
+
+#include <cstdint>
+#include <vector>
+
+#include "geometry/polygon.h"
+#include "geometry/vector3d.h"
+
+namespace bsppvs {
+
+class SurfaceWinding {
+public:
+    // The triangles of the polygons' fans.
+    explicit SurfaceWinding(const std::vector<Winding>& polygons);
+
+    // About 1 in open space and 0 in solid space; between them near holes and loose faces.
+    double OpenSpaceAt(Vector3 p) const;
+
+private:
+    struct Triangle {
+        Vector3d a;
+        Vector3d b;
+        Vector3d c;
+    };
+    // A cluster of triangles first to end - 1 (in triangles_ order), with what a far point
+    // needs of it, and its two halves (none for a leaf).
+    struct Cluster {
+        Vector3d centre;
+        double radius = 0.0;
+        Vector3d areaVector;  // sum of the triangles' normals times their areas
+        uint32_t first = 0;
+        uint32_t end = 0;
+        int32_t low = -1;
+        int32_t high = -1;
+    };
+
+    int32_t Build(uint32_t first, uint32_t end);
+    double SolidAngleSum(Vector3d p) const;
+
+    std::vector<Triangle> triangles_;
+    std::vector<Cluster> clusters_;
+};
+
+}  // namespace bsppvs

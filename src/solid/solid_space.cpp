@@ -1,0 +1,279 @@
+#include "solid/solid_space.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+
+#include "bsp/surface_winding.h"
+#include "core/parallel_for.h"
+#include "geometry/tolerances.h"
+#include "portals/portal_builder.h"
+
+namespace bsppvs {
+
+namespace {
+
+// A region is open space when the surface winds round a point inside it more than half way,
+// and clearly open when nearly all the way: then not even the outside fill, which a crack
+// can lead astray, makes it solid.
+constexpr double OPEN_WINDING = 0.5;
+constexpr double CLEARLY_OPEN_WINDING = 0.9;
+// Where on an opening the cover test looks: its middle and points this far towards each
+// corner and each edge's middle.
+constexpr float COVER_SAMPLE_REACH = 0.9f;
+constexpr size_t LEAVES_PER_SLICE = 64;
+// Openings narrower than this part of the level's size are cracks that rounding leaves
+// where faces meet, not holes: the outside fill does not pass through them.
+constexpr float CRACK_WIDTH_RELATIVE = 2e-4f;
+
+// Whether p, in the plane of the face, lies inside it (allowing TOUCH_DISTANCE).
+bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
+    const size_t n = face.points.size();
+    for (size_t i = 0; i < n; ++i) {
+        const Vector3 a = face.points[i];
+        const Vector3 b = face.points[(i + 1) % n];
+        const Vector3 edge = Subtract(b, a);
+        const Vector3 out = Cross(edge, normal);
+        const float length = std::sqrt(Dot(out, out));
+        if (length > 0.0f && Dot(out, Subtract(p, a)) / length > float(TOUCH_DISTANCE)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The polygons of the leaf that lie in the plane.
+std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const Plane& plane) {
+    std::vector<const Poly*> faces;
+    const BspLeaf& l = tree.leaves[leaf];
+    for (int32_t p = l.firstPoly; p < l.endPoly; ++p) {
+        const Poly& face = tree.polys[p];
+        bool inPlane = !face.points.empty();
+        for (const Vector3& v : face.points) {
+            inPlane = inPlane && std::fabs(plane.SignedDistance(v)) <= POLY_CLASSIFY_EPSILON;
+        }
+        if (inPlane) {
+            faces.push_back(&face);
+        }
+    }
+    return faces;
+}
+
+// Whether faces of the two leaves the opening joins cover all of it, judged at sample
+// points spread over it.
+bool Covered(const BspTree& tree, Portal& portal) {
+    const Plane& plane = portal.GetPlane();
+    std::vector<const Poly*> faces = FacesInPlane(tree, portal.leafIndices[0], plane);
+    const std::vector<const Poly*> more = FacesInPlane(tree, portal.leafIndices[1], plane);
+    faces.insert(faces.end(), more.begin(), more.end());
+    if (faces.empty()) {
+        return false;
+    }
+    const Winding& ring = portal.points;
+    Vector3 middle = ORIGIN;
+    for (const Vector3& p : ring) {
+        middle = Add(middle, p);
+    }
+    middle = Scale(middle, 1.0f / static_cast<float>(ring.size()));
+    std::vector<Vector3> samples = {middle};
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Vector3 edgeMiddle = Scale(Add(ring[i], ring[(i + 1) % ring.size()]), 0.5f);
+        for (const Vector3 toward : {ring[i], edgeMiddle}) {
+            samples.push_back(Add(middle, Scale(Subtract(toward, middle), COVER_SAMPLE_REACH)));
+        }
+    }
+    const Vector3 normal = plane.Normal();
+    return std::all_of(samples.begin(), samples.end(), [&](Vector3 s) {
+        return std::any_of(faces.begin(), faces.end(),
+                           [&](const Poly* face) { return InsideFace(*face, normal, s); });
+    });
+}
+
+Vector3 Middle(const Poly& poly) {
+    Vector3 sum = ORIGIN;
+    for (const Vector3& p : poly.points) {
+        sum = Add(sum, p);
+    }
+    return Scale(sum, 1.0f / static_cast<float>(std::max<size_t>(poly.points.size(), 1)));
+}
+
+// The openings that no face closes, as an adjacency list of (leaf, portal) per leaf.
+struct OpenGraph {
+    std::vector<Portal> portals;
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> exits;
+};
+
+// How wide the opening is at its narrowest, about: twice its area over its longest side.
+float Width(const Poly& polygon) {
+    const Winding& ring = polygon.points;
+    float area = 0.0f;
+    float longest = 0.0f;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Vector3 edge = Subtract(ring[(i + 1) % ring.size()], ring[i]);
+        longest = std::max(longest, std::sqrt(Dot(edge, edge)));
+        if (i >= 2) {
+            const Vector3 c = Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0]));
+            area += 0.5f * std::sqrt(Dot(c, c));
+        }
+    }
+    return longest > 0.0f ? 2.0f * area / longest : 0.0f;
+}
+
+OpenGraph BuildOpenGraph(const BspTree& tree, float crackWidth, int32_t threads) {
+    OpenGraph graph;
+    PortalBuilder(tree, graph.portals).BuildPortals(threads);
+    graph.exits.resize(tree.leaves.size());
+    for (size_t k = 0; k < graph.portals.size(); ++k) {
+        Portal& portal = graph.portals[k];
+        if (Width(portal) < crackWidth || Covered(tree, portal)) {
+            continue;
+        }
+        const int32_t a = portal.leafIndices[0];
+        const int32_t b = portal.leafIndices[1];
+        graph.exits[a].emplace_back(b, static_cast<int32_t>(k));
+        graph.exits[b].emplace_back(a, static_cast<int32_t>(k));
+    }
+    return graph;
+}
+
+// Breadth first from every leaf on the world's boundary: per leaf, the portal it was
+// reached through (-1 for the boundary leaves themselves), or -2 when not reached.
+std::vector<int32_t> FloodFromOutside(const std::vector<LeafCell>& cells, const OpenGraph& graph) {
+    constexpr int32_t UNREACHED = -2;
+    std::vector<int32_t> via(cells.size(), UNREACHED);
+    std::deque<int32_t> queue;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        if (cells[i].reachesBoundary || !cells[i].hasVolume) {
+            via[i] = -1;
+            queue.push_back(static_cast<int32_t>(i));
+        }
+    }
+    while (!queue.empty()) {
+        const int32_t leaf = queue.front();
+        queue.pop_front();
+        for (const auto& [next, portal] : graph.exits[leaf]) {
+            if (via[next] == UNREACHED) {
+                via[next] = portal;
+                queue.push_back(next);
+            }
+        }
+    }
+    return via;
+}
+
+// Where the segment from p to q leaves the box (p inside it); q when it does not.
+Vector3 LeavingBox(Vector3 p, Vector3 q, const Bounds& box) {
+    float t = 1.0f;
+    const float from[3] = {p.x, p.y, p.z};
+    const float to[3] = {q.x, q.y, q.z};
+    const float lo[3] = {box.center.x - box.halfExtent.x, box.center.y - box.halfExtent.y,
+                         box.center.z - box.halfExtent.z};
+    const float hi[3] = {box.center.x + box.halfExtent.x, box.center.y + box.halfExtent.y,
+                         box.center.z + box.halfExtent.z};
+    for (int k = 0; k < 3; ++k) {
+        const float step = to[k] - from[k];
+        if (step > 0.0f && to[k] > hi[k]) {
+            t = std::min(t, (hi[k] - from[k]) / step);
+        } else if (step < 0.0f && to[k] < lo[k]) {
+            t = std::min(t, (lo[k] - from[k]) / step);
+        }
+    }
+    return Add(p, Scale(Subtract(q, p), std::max(t, 0.0f)));
+}
+
+// The way out from leaf, following the portals the flood came through.
+Leak TraceLeak(Vector3 insidePoint, int32_t leaf, const std::vector<int32_t>& via, OpenGraph& graph,
+               const std::vector<LeafCell>& cells, const std::vector<uint8_t>& open,
+               const Bounds& levelBox) {
+    Leak leak;
+    leak.insidePoint = insidePoint;
+    leak.path.push_back(insidePoint);
+    bool breachFound = false;
+    while (via[leaf] >= 0) {
+        Portal& portal = graph.portals[via[leaf]];
+        const int32_t next =
+            portal.leafIndices[0] == leaf ? portal.leafIndices[1] : portal.leafIndices[0];
+        leak.path.push_back(Middle(portal));
+        if (!breachFound && open[leaf] != 0 && open[next] == 0) {
+            leak.breach = Middle(portal);
+            breachFound = true;
+        }
+        leaf = next;
+    }
+    const LeafCell& last = cells[leaf];
+    leak.path.push_back(last.reachesBoundary ? last.boundaryPoint : last.inside);
+    if (!breachFound) {
+        // No opening leads from open space to solid: the way leaves by a region that is
+        // open up to the world's boundary. The hole is where it leaves the level's box.
+        const Vector3 from = leak.path[leak.path.size() - 2];
+        leak.breach = LeavingBox(from, leak.path.back(), levelBox);
+    }
+    return leak;
+}
+
+// Near a loose edge of the surface the winding number changes inside one region; a region
+// is judged by the most wrapped of its probes, since calling open space solid hides it,
+// while calling a little solid space open only costs a larger set. Regions without volume
+// are never open.
+double HighestWinding(const LeafCell& cell, const SurfaceWinding& winding) {
+    if (!cell.hasVolume) {
+        return 0.0;
+    }
+    double highest = winding.OpenSpaceAt(cell.inside);
+    for (const Vector3& p : cell.probes) {
+        if (highest > CLEARLY_OPEN_WINDING) {
+            break;
+        }
+        highest = std::max(highest, winding.OpenSpaceAt(p));
+    }
+    return highest;
+}
+
+}  // namespace
+
+SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surface,
+                          const SolidSpaceOptions& options) {
+    SolidSpace space;
+    const size_t leafCount = tree.leaves.size();
+    const Bounds world = WorldBox(surface);
+    space.cells = ComputeLeafCells(tree, world);
+    const SurfaceWinding winding(surface);
+    std::vector<double> wound(leafCount, 0.0);
+    ParallelFor(options.threads, leafCount, LEAVES_PER_SLICE, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            wound[i] = HighestWinding(space.cells[i], winding);
+        }
+    });
+    std::vector<uint8_t> open(leafCount, 0);
+    for (size_t i = 0; i < leafCount; ++i) {
+        open[i] = wound[i] > OPEN_WINDING ? 1 : 0;
+    }
+    space.emptyLeaf = open;
+    const float size = 2.0f * std::sqrt(Dot(world.halfExtent, world.halfExtent));
+    OpenGraph graph = BuildOpenGraph(tree, CRACK_WIDTH_RELATIVE * size, options.threads);
+    const std::vector<int32_t> via = FloodFromOutside(space.cells, graph);
+    space.outsideLeaves = std::count_if(via.begin(), via.end(), [](int32_t v) { return v != -2; });
+    for (const Vector3& p : options.insidePoints) {
+        const int32_t leaf = tree.LocateLeaf(p, 0);
+        if (leaf >= 0 && via[leaf] != -2) {
+            MinMax all;
+            for (const Winding& ring : surface) {
+                all.Fold(ring);
+            }
+            space.leak = TraceLeak(p, leaf, via, graph, space.cells, open, Bounds::FromMinMax(all));
+            break;
+        }
+    }
+    // Without a point known to be inside, the fill could not tell a leak from the outside,
+    // and a leaking level would lose all its open space to it.
+    if (!options.insidePoints.empty() && !space.leak) {
+        for (size_t i = 0; i < leafCount; ++i) {
+            if (via[i] != -2 && wound[i] < CLEARLY_OPEN_WINDING) {
+                space.emptyLeaf[i] = 0;
+            }
+        }
+    }
+    return space;
+}
+
+}  // namespace bsppvs

@@ -1,0 +1,53 @@
+#pragma once
+
+// Which regions of a level are open space and which are solid, decided in a way that holds
+// on real meshes: faces that cross one another, floors that run into walls, open edges,
+// cracks and two-sided detail. Every region of space is a leaf of the tree it is given
+// (see TreeBuilder::ForMeshes); a region is open when the level's surface winds round
+// a point inside it (SurfaceWinding), and, when points known to be inside the level are
+// given and the outside cannot reach them, not reachable from the world's boundary without
+// passing through a face (the outside fill). When the outside does reach such a point the
+// level leaks: the shortest way in is reported and the fill is not trusted.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "bsp/bsp_tree.h"
+#include "bsp/leaf_cells.h"
+#include "geometry/polygon.h"
+
+namespace bsppvs {
+
+struct SolidSpaceOptions {
+    // Points that lie in the level's open space: player starts and the like.
+    std::vector<Vector3> insidePoints;
+    int32_t threads = 1;
+};
+
+// The shortest way from a point inside the level to the world's boundary that crosses no
+// face.
+struct Leak {
+    // The inside point the outside reached.
+    Vector3 insidePoint;
+    // From the inside point through the middle of every opening passed to a point in a
+    // region on the world's boundary.
+    std::vector<Vector3> path;
+    // The middle of the opening where the way leaves the level's open space: the hole.
+    Vector3 breach;
+};
+
+struct SolidSpace {
+    // Per leaf of the tree: 1 when open space.
+    std::vector<uint8_t> emptyLeaf;
+    // Per leaf: its region.
+    std::vector<LeafCell> cells;
+    // Leaves the outside fill reached (whether or not the fill was applied).
+    int64_t outsideLeaves = 0;
+    std::optional<Leak> leak;
+};
+
+SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surface,
+                          const SolidSpaceOptions& options);
+
+}  // namespace bsppvs
