@@ -21,9 +21,10 @@ leaves those defaults alone, so both rules run too.
 
 Each level is compiled with `bspc FILE --verify PAIRS --seed N -q --max-seconds S`, on one
 or two worker threads in turn so that the threaded stages run under the sanitizers too.
-Under the sanitizers a maze of 24 x 24 rooms takes 2 to 6 s, a soup of faces or a pillar
-room now and then a minute (the visibility recursion), and 500 levels took 18 minutes on
-two cores shared with other work, so the sizes need no trimming to fit a soak.
+Under the sanitizers a maze of 23 x 22 rooms takes 1.5 s and a pillar room up to 6 s; an
+OBJ soup of faces, the slowest kind, now and then takes one or two minutes (the visibility
+recursion) and once took 218 s of processor time, past the 300 s limit on two cores shared
+with other work. Runs of 30 levels took 0.5 to 5 minutes there.
 
 The report counts, per class and format, the clean runs, verification violations (exit
 status 3), rejected levels, time-outs, crashes, sanitizer errors and other failures
