@@ -11,28 +11,36 @@ Three classes of level, drawn in turn, every one determined by the seed and its 
   quads    a soup of faces naming random positions from a small shared table, so corners
            coincide, faces are non-flat and cross one another; not a closed level.
 
+Mazes are written by `mazegen -o` in the native format. Pillar rooms and quad soups are
+written as OBJ text, four corners a face (a repeated corner is allowed). Every other one of
+each class is compiled from that text; the rest are first converted with `levelconv IN.obj
+OUT.ply` and compiled in the native format, so both readers run under the sanitizers. bspc
+decides solid space by the format it reads: a native level by the classic rule (behind a
+face is solid), an OBJ level by the winding rule with coplanar triangles merged; the soak
+leaves those defaults alone, so both rules run too.
+
 Each level is compiled with `bspc FILE --verify PAIRS --seed N -q --max-seconds S`, on one
 or two worker threads in turn so that the threaded stages run under the sanitizers too.
-Under the sanitizers a maze of 24 x 24 rooms takes 2 to 6 s, a soup of faces or a pillar
-room now and then a minute (the visibility recursion), and 500 levels took 18 minutes on
-two cores shared with other work, so the sizes need no trimming to fit a soak.
+Under the sanitizers a maze of 23 x 22 rooms takes 1.5 s and a pillar room up to 6 s; an
+OBJ soup of faces, the slowest kind, now and then takes one or two minutes (the visibility
+recursion) and once took 218 s of processor time, past the 300 s limit on two cores shared
+with other work. Runs of 30 levels took 0.5 to 5 minutes there.
 
-The report counts, per class, the clean runs, verification violations (exit status 3),
-rejected models, time-outs, crashes, sanitizer errors and other failures, and names the
-slowest level. The file of every level that did not run clean is kept, with the command
-and its output, under BUILD_DIR/soak-failures/ for reproduction.
+The report counts, per class and format, the clean runs, verification violations (exit
+status 3), rejected levels, time-outs, crashes, sanitizer errors and other failures
+(mazegen or levelconv failing counts under its own outcome, or as an error), and names the
+slowest level. The files of every level that did not run clean are kept, with the commands
+and their output, under BUILD_DIR/soak-failures/ for reproduction.
 
 A violation is a clear segment between points of two leaves that do not list each other.
-In a closed level (maze, pillars) every such segment is a fault of the compiler. In a soup
-of faces the tree also calls solid everything behind a face's plane, well past the face's
-edges, and sight through that space is blocked by design, so the compiled tree is walked
-along each violating segment: a violation counts only when the segment stays in empty
-leaves; the others are reported as crossing solid space.
+bspc --verify does not hold a segment that crosses the tree's solid space against the sets
+(no set can see through solid space, which in a level that is not closed reaches well past
+its faces), so every violation it reports is a fault of the compiler, in every class.
 
-Exits 1 when any level crashed, tripped a sanitizer, ran out of time, was rejected, or
-had a violation that counts.
+Exits 1 when any level did not run clean: it crashed, tripped a sanitizer, ran out of time,
+was rejected, or had a violation.
 
-The build directory is configured and its bspc and mazegen built first (the same
+The build directory is configured and its bspc, mazegen and levelconv built first (the same
 configuration `make sanitize` uses), unless --no-build is given.
 """
 
@@ -43,7 +51,6 @@ import os
 import random
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
@@ -64,34 +71,14 @@ UBSAN_EXIT = 87
 
 
 # ---------------------------------------------------------------------------------------
-# The model file format: little-endian, packed sections in a fixed order.
+# Writing a level.
 
 
-def model_bytes(positions, faces):
-    """A model file holding the positions and four-cornered faces (tuples of 4 indices)."""
-    out = bytearray(b"PLY")
-    out += struct.pack("<i", 2)
-    # One colour record: colour A, a value, colour B, eight reals.
-    out += struct.pack("<i", 1)
-    out += bytes((200, 200, 200)) + struct.pack("<f", 1.0) + bytes((0, 0, 0))
-    out += struct.pack("<8f", *([0.0] * 8))
-    out += struct.pack("<i", 0)  # no name records
-    out += struct.pack("<i", len(positions))
-    for p in positions:
-        out += struct.pack("<3f", *p)
-    out += struct.pack("<i", 1)  # one secondary vector
-    out += struct.pack("<3f", 0.0, 1.0, 0.0)
-    out += struct.pack("<i", len(faces))
-    for corners in faces:
-        out += struct.pack("<i", 0)
-        out += struct.pack("<4i", *corners)
-        out += struct.pack("<4i", 0, 0, 0, 0)
-        out += struct.pack("<i", 0)  # no layers
-    # One root node without children, siblings or indices.
-    out += bytes((0, 0)) + b"soak\0"
-    out += struct.pack("<9f", 0, 0, 0, 0, 0, 1, 0, 1, 0)
-    out += struct.pack("<i", 0)
-    return bytes(out)
+def obj_text(positions, faces):
+    """OBJ text holding the positions and four-cornered faces (tuples of 4 indices)."""
+    lines = ["v %r %r %r" % tuple(float(v) for v in p) for p in positions]
+    lines += ["f " + " ".join(str(k + 1) for k in corners) for corners in faces]
+    return "\n".join(lines) + "\n"
 
 
 # ---------------------------------------------------------------------------------------
@@ -146,7 +133,7 @@ IDENTITY = ((1, 0, 0), (0, 1, 0), (0, 0, 1))
 
 
 # ---------------------------------------------------------------------------------------
-# The level classes. Each returns (description, model bytes or None, mazegen arguments).
+# The level classes. Each returns (description, OBJ text or None, mazegen arguments).
 
 
 def random_maze(rng):
@@ -186,7 +173,7 @@ def random_pillars(rng):
     )
     description = {"room": [round(v, 1) for v in room], "pillars": len(pillars),
                    "overlapping": overlapping}
-    return description, model_bytes(positions, faces), None
+    return description, obj_text(positions, faces), None
 
 
 def random_quads(rng):
@@ -200,101 +187,19 @@ def random_quads(rng):
         positions = [tuple(rng.uniform(-size, size) for _ in range(3)) for _ in range(count)]
     faces = [tuple(rng.randrange(count) for _ in range(4)) for _ in range(rng.randint(1, 24))]
     description = {"positions": count, "faces": len(faces), "size": size}
-    return description, model_bytes(positions, faces), None
+    return description, obj_text(positions, faces), None
 
 
 MAKERS = {"maze": random_maze, "pillars": random_pillars, "quads": random_quads}
 
 
 # ---------------------------------------------------------------------------------------
-# Walking a violating segment through the compiled tree.
-
-# The compiler's point-on-plane tolerance, and how much of a segment may lie in solid space
-# (rounding at plane crossings) before it counts as crossing it.
-POINT_EPSILON = 0.001
-SOLID_SLACK = 0.01
-# Each walk costs a pass over every node; a level with more violations than this is broken
-# enough without knowing the rest.
-MAX_WALKED_VIOLATIONS = 200
-
-
-def locate(nodes, p):
-    """The leaf holding p, -1 for solid, by the rule of the compiler's point location: a
-    point on a node's plane tries the front first and falls back to the back."""
-    fallbacks, k = [], 0
-    while True:
-        if k < 0:
-            if not fallbacks:
-                return -1
-            k = fallbacks.pop()
-            continue
-        node = nodes[k]
-        a, b, c, d = node["plane"]
-        s = a * p[0] + b * p[1] + c * p[2] - d
-        if s < -POINT_EPSILON:
-            k = node["back"]
-            continue
-        if node["frontIsLeaf"]:
-            return node["front"]
-        if s <= POINT_EPSILON and node["back"] != -1:
-            fallbacks.append(node["back"])
-        k = node["front"]
-
-
-def solid_length(nodes, p, q):
-    """How much of the segment p-q lies in solid space. The segment is cut wherever it
-    crosses a node's plane or the tolerance band around it; each piece lies in one region,
-    which its middle names."""
-    d = [q[i] - p[i] for i in range(3)]
-    cuts = {0.0, 1.0}
-    for node in nodes:
-        a, b, c, e = node["plane"]
-        sp = a * p[0] + b * p[1] + c * p[2] - e
-        sq = a * q[0] + b * q[1] + c * q[2] - e
-        for offset in (-POINT_EPSILON, 0.0, POINT_EPSILON):
-            if (sp - offset) * (sq - offset) < 0:
-                cuts.add((sp - offset) / (sp - sq))
-    cuts = sorted(cuts)
-    length = math.sqrt(sum(v * v for v in d))
-    solid = 0.0
-    for t0, t1 in zip(cuts, cuts[1:]):
-        t = (t0 + t1) / 2
-        if locate(nodes, [p[i] + t * d[i] for i in range(3)]) < 0:
-            solid += (t1 - t0) * length
-    return solid
-
-
-def parse_violations(out):
-    """(point A, point B) of every violation line bspc printed."""
-    pairs = []
-    for line in out.splitlines():
-        words = line.split()
-        if words[:1] == ["violation"] and len(words) >= 7:
-            pairs.append(tuple([float(v) for v in w.strip("()").split(",")] for w in words[5:7]))
-    return pairs
-
-
-def violations_in_empty_space(command, out, json_path, env, timeout):
-    """How many violations (of the first MAX_WALKED_VIOLATIONS) join their points through
-    empty leaves only; None when the tree could not be had."""
-    status, _, _, _ = run_limited(command + ["--json", json_path], timeout, env)
-    if status not in (0, 3):
-        return None
-    with open(json_path) as f:
-        nodes = json.load(f)["nodes"]
-    os.remove(json_path)
-    pairs = parse_violations(out)[:MAX_WALKED_VIOLATIONS]
-    return sum(1 for p, q in pairs if solid_length(nodes, p, q) <= SOLID_SLACK)
-
-
-# ---------------------------------------------------------------------------------------
 # Running.
 
-CLOSED_CLASSES = ("maze", "pillars")
 OUTCOMES = ("ok", "violations", "rejected", "timeout", "crash", "sanitizer", "error")
-FAILING = ("rejected", "timeout", "crash", "sanitizer", "error")
 # Seconds a run may overstay its own --max-seconds before it is killed.
 KILL_GRACE = 60.0
+TOOLS = ("bspc", "mazegen", "levelconv")
 
 
 def build(build_dir):
@@ -302,7 +207,7 @@ def build(build_dir):
         ["cmake", "-S", SOURCE_DIR, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
          "-DBSPPVS_SANITIZE=ON", "-DBSPPVS_BENCH=OFF"],
         check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "--target", "bspc", "mazegen"], check=True)
+    subprocess.run(["cmake", "--build", build_dir, "--target", *TOOLS], check=True)
 
 
 def sanitizer_environment():
@@ -340,79 +245,109 @@ def outcome_of(status, err):
     return {0: "ok", 1: "rejected", 2: "error", 3: "violations", 5: "error"}.get(status, "crash")
 
 
+def format_of(number, kind):
+    """How a level reaches bspc: mazes as mazegen writes them, every other pillar room and
+    quad soup as its OBJ text and the rest converted to the native format."""
+    if kind == "maze" or (number // len(CLASSES)) % 2 == 1:
+        return "native"
+    return "obj"
+
+
 def soak_one(number, options, tools, work_dir, env):
     kind = CLASSES[number % len(CLASSES)]
+    level_format = format_of(number, kind)
     rng = random.Random("%d/%d" % (options.seed, number))
-    description, data, maze_args = MAKERS[kind](rng)
-    name = "level-%04d-%s.ply" % (number, kind)
-    path = os.path.join(work_dir, name)
-    result = {"number": number, "class": kind, "name": name, "description": description,
-              "violations": 0, "in_empty_space": 0, "path": path}
-    if data is None:
-        command = [tools["mazegen"], "-q", "-o", path] + maze_args
-        status, out, err, seconds = run_limited(command, options.timeout + KILL_GRACE, env)
+    description, text, maze_args = MAKERS[kind](rng)
+    stem = os.path.join(work_dir, "level-%04d-%s" % (number, kind))
+    path = stem + (".ply" if level_format == "native" else ".obj")
+    result = {"number": number, "class": kind, "format": level_format,
+              "name": os.path.basename(path), "description": description, "violations": 0,
+              "files": [], "made_by": None}
+    limit = options.timeout + KILL_GRACE
+    made_by = None
+    if text is None:
+        made_by = [tools["mazegen"], "-q", "-o", path] + maze_args
+    else:
+        source = stem + ".obj"
+        with open(source, "w") as f:
+            f.write(text)
+        result["files"].append(source)
+        if source != path:
+            made_by = [tools["levelconv"], source, path]
+    if made_by:
+        result["made_by"] = " ".join(made_by)
+        status, out, err, seconds = run_limited(made_by, limit, env)
         if status != 0:
             outcome = outcome_of(status, err)
             result.update(outcome=outcome if outcome in ("sanitizer", "timeout", "crash")
                           else "error", status=status, seconds=round(seconds, 3),
-                          command=" ".join(command), stdout=out, stderr=err, path=None)
-            keep(result, options.keep_dir)
-            return result
-    else:
-        with open(path, "wb") as f:
-            f.write(data)
+                          command=result["made_by"], stdout=out, stderr=err)
+            return finish(result, work_dir, options.keep_dir)
+        result["files"].append(path)
     command = [tools["bspc"], path, "--verify", str(options.pairs), "--seed", str(number + 1),
                "-q", "--threads", str(1 + number % 2), "--max-seconds", str(options.timeout)]
-    status, out, err, seconds = run_limited(command, options.timeout + KILL_GRACE, env)
+    status, out, err, seconds = run_limited(command, limit, env)
     result.update(outcome=outcome_of(status, err), status=status, seconds=round(seconds, 3),
-                  command=" ".join(command), stdout=out, stderr=err)
-    if result["outcome"] == "violations":
-        result["violations"] = len(parse_violations(out))
-        result["in_empty_space"] = violations_in_empty_space(
-            command, out, path + ".json", env, options.timeout + KILL_GRACE)
-    if result["outcome"] != "ok":
-        keep(result, options.keep_dir)
-    os.remove(path)
+                  command=" ".join(command), stdout=out, stderr=err,
+                  violations=sum(1 for line in out.splitlines()
+                                 if line.startswith("violation ")))
+    return finish(result, work_dir, options.keep_dir)
+
+
+def finish(result, work_dir, keep_dir):
+    """Keeps what a level that did not run clean needs to be reproduced; removes the rest."""
+    if counts_as_fault(result):
+        keep(result, work_dir, keep_dir)
+    for path in result["files"]:
+        os.remove(path)
     return result
 
 
 def counts_as_fault(result):
-    """Whether a level's outcome is a fault of the compiler (or of this script)."""
-    if result["outcome"] in FAILING:
-        return True
-    if result["outcome"] != "violations":
-        return False
-    return result["class"] in CLOSED_CLASSES or result["in_empty_space"] != 0
+    """Whether a level's outcome is a fault of the compiler (or of this script). bspc holds
+    no sight line through the tree's solid space against the sets, so every violation it
+    reports is one."""
+    return result["outcome"] != "ok"
 
 
-def keep(result, keep_dir):
+def keep(result, work_dir, keep_dir):
+    """Copies the level's files to keep_dir and writes beside them its outcome and the
+    commands, naming the kept files, that made and compiled it."""
     os.makedirs(keep_dir, exist_ok=True)
-    if result["path"]:
-        shutil.copy(result["path"], os.path.join(keep_dir, result["name"]))
+    for path in result["files"]:
+        shutil.copy(path, keep_dir)
+
+    def kept(command):
+        return command.replace(os.path.join(work_dir, ""), os.path.join(keep_dir, ""))
+
     stem = os.path.join(keep_dir, os.path.splitext(result["name"])[0])
     with open(stem + ".txt", "w") as f:
         f.write("outcome: %s (status %s) after %.1f s\n" %
                 (result["outcome"], result.get("status"), result["seconds"]))
         if result["outcome"] == "violations":
-            f.write("violations: %d, through empty leaves only: %s\n" %
-                    (result["violations"], result["in_empty_space"]))
+            f.write("violations: %d\n" % result["violations"])
         f.write("level: %s\n" % json.dumps(result["description"]))
+        if result["made_by"]:
+            f.write("made by: %s\n" % kept(result["made_by"]))
         f.write("command: %s\n\n--- stdout\n%s\n--- stderr\n%s\n" %
-                (result["command"], result["stdout"], result["stderr"]))
+                (kept(result["command"]), result["stdout"], result["stderr"]))
 
 
 def report(results, keep_dir):
-    print("\n%-8s %6s" % ("class", "levels") + "".join(" %10s" % o for o in OUTCOMES) +
-          " %10s %10s" % ("violating", "in empty"))
+    print("\n%-14s %6s" % ("class", "levels") + "".join(" %10s" % o for o in OUTCOMES) +
+          " %10s" % "violating")
     for kind in CLASSES:
-        mine = [r for r in results if r["class"] == kind]
-        counts = [sum(1 for r in mine if r["outcome"] == o) for o in OUTCOMES]
-        pairs = sum(r["violations"] for r in mine)
-        empty = sum(r["in_empty_space"] or 0 for r in mine)
-        print("%-8s %6d" % (kind, len(mine)) + "".join(" %10d" % c for c in counts) +
-              " %10d %10d" % (pairs, empty))
-    print("(violating: pairs whose clear segment joins leaves that do not list each other; "
-          "in empty: those whose segment stays in empty leaves)")
+        for level_format in ("obj", "native"):
+            mine = [r for r in results if r["class"] == kind and r["format"] == level_format]
+            if not mine:
+                continue
+            counts = [sum(1 for r in mine if r["outcome"] == o) for o in OUTCOMES]
+            print("%-14s %6d" % (kind + " " + level_format, len(mine)) +
+                  "".join(" %10d" % c for c in counts) +
+                  " %10d" % sum(r["violations"] for r in mine))
+    print("(obj levels are compiled by the winding rule with merged triangles, native ones "
+          "by the classic rule; violating: pairs whose clear segment joins leaves that do not "
+          "list each other)")
     pillar_levels = [r for r in results if r["class"] == "pillars" and r["outcome"] == "violations"]
     if pillar_levels:
         overlapping = sum(1 for r in pillar_levels if r["description"].get("overlapping"))
@@ -427,12 +362,11 @@ def report(results, keep_dir):
             mine = sorted(r["seconds"] for r in results if r["class"] == kind)
             if mine:
                 print("%-8s median %.2f s, max %.2f s" % (kind, mine[len(mine) // 2], mine[-1]))
-    for r in results:
-        if counts_as_fault(r):
-            extra = " (%d violating pairs, %s in empty leaves)" % (
-                r["violations"], r["in_empty_space"]) if r["outcome"] == "violations" else ""
-            print("FAULT %s: %s%s" % (r["name"], r["outcome"], extra))
-    if any(r["outcome"] != "ok" for r in results):
+    faults = [r for r in results if counts_as_fault(r)]
+    for r in faults:
+        extra = " (%d violating pairs)" % r["violations"] if r["violations"] else ""
+        print("FAULT %s: %s%s" % (r["name"], r["outcome"], extra))
+    if faults:
         print("inputs of every level that did not run clean: %s" % keep_dir)
 
 
@@ -457,7 +391,7 @@ def main():
     if not options.no_build:
         build(options.build_dir)
     tools = {name: os.path.join(options.build_dir, "tools", name, name)
-             for name in ("bspc", "mazegen")}
+             for name in TOOLS}
     for path in tools.values():
         if not os.access(path, os.X_OK):
             sys.exit("soak: %s is missing; build it or drop --no-build" % path)
@@ -472,15 +406,15 @@ def main():
             for future in futures:
                 r = future.result()
                 results.append(r)
-                extra = " (%d violating pairs, %s in empty leaves)" % (
-                    r["violations"], r["in_empty_space"]) if r["violations"] else ""
-                print("%4d %-8s %-10s %7.2f s%s" % (r["number"], r["class"], r["outcome"],
-                                                   r["seconds"], extra), flush=True)
+                extra = " (%d violating pairs)" % r["violations"] if r["violations"] else ""
+                print("%4d %-8s %-6s %-10s %7.2f s%s" % (r["number"], r["class"], r["format"],
+                                                        r["outcome"], r["seconds"], extra),
+                      flush=True)
     print("\n%d levels in %.0f s" % (len(results), time.monotonic() - started))
     report(results, options.keep_dir)
     if options.summary:
         with open(options.summary, "w") as f:
-            json.dump([{k: v for k, v in r.items() if k not in ("stdout", "stderr", "path")}
+            json.dump([{k: v for k, v in r.items() if k not in ("stdout", "stderr", "files")}
                        for r in results], f, indent=1)
     return 1 if any(counts_as_fault(r) for r in results) else 0
 

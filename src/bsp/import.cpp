@@ -196,11 +196,17 @@ Winding WeldedCorners(const std::vector<Vector3>& positions, std::vector<int32_t
 }  // namespace
 
 void ImportPolys(const LevelMesh& mesh, BuildPolyList& buildPolys) {
+    ImportPolys(mesh, {}, buildPolys, buildPolys);
+}
+
+void ImportPolys(const LevelMesh& mesh, const std::vector<uint8_t>& isDetail,
+                 BuildPolyList& structural, BuildPolyList& detail) {
     std::vector<int32_t> ring;
-    for (const LevelPolygon& polygon : mesh.polygons) {
-        const std::span<const int32_t> corners = mesh.Ring(polygon);
+    for (size_t f = 0; f < mesh.polygons.size(); ++f) {
+        const std::span<const int32_t> corners = mesh.Ring(f);
         ring.assign(corners.begin(), corners.end());
-        ImportRing(WeldedCorners(mesh.positions, ring), buildPolys);
+        const bool toDetail = f < isDetail.size() && isDetail[f] != 0;
+        ImportRing(WeldedCorners(mesh.positions, ring), toDetail ? detail : structural);
     }
 }
 

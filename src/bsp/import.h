@@ -5,6 +5,9 @@
 // are dropped, flat convex faces are kept whole and other faces are cut into triangles.
 // Linear in the face count.
 
+#include <cstdint>
+#include <vector>
+
 #include "bsp/build_poly.h"
 
 namespace bsppvs {
@@ -13,5 +16,10 @@ struct LevelMesh;
 
 // Appends the level's polygons to list, in order.
 void ImportPolys(const LevelMesh& mesh, BuildPolyList& list);
+
+// The same, the polygons whose isDetail entry is 1 (one per mesh polygon; missing entries
+// are 0) to detail instead.
+void ImportPolys(const LevelMesh& mesh, const std::vector<uint8_t>& isDetail,
+                 BuildPolyList& structural, BuildPolyList& detail);
 
 }  // namespace bsppvs

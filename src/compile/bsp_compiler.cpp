@@ -1,5 +1,6 @@
 #include "compile/bsp_compiler.h"
 
+#include "bsp/detail_filter.h"
 #include "bsp/import.h"
 #include "bsp/plane_snap.h"
 #include "bsp/solid_leaves.h"
@@ -22,13 +23,30 @@ void BspCompiler::Compile(const LevelMesh& level, const ProgressFn& progress) {
     ComputePvs(progress);
 }
 
+namespace {
+
+std::vector<uint8_t> DetailPolygons(const LevelMesh& level) {
+    std::vector<uint8_t> isDetail(level.polygons.size(), 0);
+    for (size_t f = 0; f < level.polygons.size(); ++f) {
+        isDetail[f] = IsDetailName(level.GroupName(f)) ? 1 : 0;
+    }
+    return isDetail;
+}
+
+}  // namespace
+
 void BspCompiler::ImportPolys(const LevelMesh& level) {
+    const auto import = [&](const LevelMesh& mesh) {
+        const std::vector<uint8_t> isDetail =
+            detailGroups ? DetailPolygons(mesh) : std::vector<uint8_t>{};
+        bsppvs::ImportPolys(mesh, isDetail, buildPolys, detailPolys);
+    };
     if (mergeTriangles) {
         LevelMesh merged = level;
         MergeCoplanarTriangles(merged);
-        bsppvs::ImportPolys(merged, buildPolys);
+        import(merged);
     } else {
-        bsppvs::ImportPolys(level, buildPolys);
+        import(level);
     }
     for (const MarkedPoint& point : level.points) {
         insidePoints.push_back(point.position);
@@ -37,13 +55,23 @@ void BspCompiler::ImportPolys(const LevelMesh& level) {
 
 bool BspCompiler::BuildTree() {
     if (solidRule == SolidRule::BEHIND_FACES) {
-        return TreeBuilder(*this, threads).BuildTree(buildPolys);
+        TreeBuilder(*this, threads).BuildTree(buildPolys);
+    } else {
+        BuildTreeOfOpenSpace();
     }
-    // Every region becomes a leaf first; then the ones judged solid are taken out.
+    FilterDetailIntoLeaves(*this, detailPolys);
+    return true;
+}
+
+void BspCompiler::BuildTreeOfOpenSpace() {
+    // Every region becomes a leaf first; then the ones judged solid are taken out. The whole
+    // surface, detail included, decides what is open.
     std::vector<Winding> surface;
-    surface.reserve(buildPolys.size());
-    for (const BuildPoly& poly : buildPolys) {
-        surface.push_back(poly.points);
+    surface.reserve(buildPolys.size() + detailPolys.size());
+    for (const BuildPolyList* list : {&buildPolys, &detailPolys}) {
+        for (const BuildPoly& poly : *list) {
+            surface.push_back(poly.points);
+        }
     }
     SnapPlanes(buildPolys);
     BspTree everyRegion;
@@ -71,7 +99,6 @@ bool BspCompiler::BuildTree() {
         }
     }
     leak = space.leak;
-    return true;
 }
 
 void BspCompiler::BuildPortals() {

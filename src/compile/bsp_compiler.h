@@ -37,6 +37,9 @@ class BspCompiler : public BspTree {
 public:
     // The imported polygons in import order; the tree construction consumes it.
     BuildPolyList buildPolys;
+    // The imported detail polygons (see detailGroups): the tree construction files them into
+    // the finished leaves.
+    BuildPolyList detailPolys;
     // Openings between pairs of leaves.
     std::vector<Portal> portals;
     // Gates 2k and 2k+1 are the two directions of portal k.
@@ -61,6 +64,10 @@ public:
     // Join coplanar triangles that share an edge into convex polygons before the import
     // (see MergeCoplanarTriangles): meshes from other tools come as triangles.
     bool mergeTriangles = false;
+    // Polygons of groups whose name marks them as detail (see IsDetailName) take no part in
+    // the tree: they neither split it nor block a sight line, and are listed in the leaves
+    // they lie in (see FilterDetailIntoLeaves).
+    bool detailGroups = false;
     // Points in the level's open space (the level's marked points are added on import):
     // with the winding rule they confirm the outside fill, or show that the level leaks.
     std::vector<Vector3> insidePoints;
@@ -82,6 +89,10 @@ public:
     void FloodMightSee();
     void CalcVisibility(const ProgressFn& progress = {});
     void CompilePvsArray();
+
+private:
+    // The winding rule's tree: every region a leaf, the solid ones then taken out.
+    void BuildTreeOfOpenSpace();
 };
 
 }  // namespace bsppvs

@@ -1,6 +1,7 @@
 #include "level/level_mesh.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <sstream>
 
@@ -61,6 +62,20 @@ double SquaredDistanceToPolygon(const std::vector<Vector3d>& ring, Vector3d p) {
 }
 
 }  // namespace
+
+bool IsDetailName(const std::string& name) {
+    static constexpr char PREFIX[] = "detail";
+    constexpr size_t length = sizeof PREFIX - 1;
+    if (name.size() < length) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(name[i])) != PREFIX[i]) {
+            return false;
+        }
+    }
+    return true;
+}
 
 int32_t NearestPolygon(const LevelMesh& mesh, Vector3 p) {
     int32_t nearest = -1;

@@ -59,6 +59,10 @@ struct LevelMesh {
     const std::string& MaterialName(size_t polygon) const;
 };
 
+// Whether a group or object name marks its polygons as detail: it begins with "detail",
+// in any case ("detail", "Detail_crate", "DETAIL-pipes").
+bool IsDetailName(const std::string& name);
+
 // The polygon nearest to p (by the distance from p to the nearest point of the polygon), or
 // -1 when the mesh has none. Linear in the corners.
 int32_t NearestPolygon(const LevelMesh& mesh, Vector3 p);

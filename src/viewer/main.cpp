@@ -108,7 +108,10 @@ int main(int argc, char** argv) {
     view.compiler = std::make_unique<BspCompiler>();
     BspCompiler& compiler = *view.compiler;
     // Meshes from other tools need not bound their open space consistently.
-    compiler.solidRule = IsMeshFormat(format) ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
+    const bool mesh = IsMeshFormat(format);
+    compiler.solidRule = mesh ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
+    compiler.mergeTriangles = mesh;
+    compiler.detailGroups = mesh;
     // The compile stages recurse as deep as the level is; they run on a stack to match,
     // one after another, while this thread waits.
     RunOnDeepStack([&] {

@@ -119,7 +119,11 @@ void Configure(const BspcOptions& options, LevelFormat format, BspCompiler& comp
     // Native levels bound their open space consistently; meshes from other tools may not.
     const bool winding = options.solid.empty() ? IsMeshFormat(format) : options.solid == "winding";
     compiler.solidRule = winding ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
-    compiler.mergeTriangles = options.merge.empty() ? IsMeshFormat(format) : options.merge == "on";
+    const auto choose = [&](const std::string& choice) {
+        return choice.empty() ? IsMeshFormat(format) : choice == "on";
+    };
+    compiler.mergeTriangles = choose(options.merge);
+    compiler.detailGroups = choose(options.detail);
     compiler.insidePoints = options.inside;
 }
 

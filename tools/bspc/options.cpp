@@ -65,6 +65,10 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "tree is built: on (the default for OBJ and glTF) or off (the default for "
                    "native files)")
         ->check(CLI::IsMember({"on", "off"}));
+    app.add_option("--detail", o.detail,
+                   "whether groups named detail* are detail, which neither splits the tree nor "
+                   "blocks a sight line: on (the default for OBJ and glTF) or off")
+        ->check(CLI::IsMember({"on", "off"}));
     app.add_option("--inside", inside,
                    "a point X,Y,Z in the level's open space, besides its marked points; with "
                    "--solid winding, a leak to it from outside is reported")

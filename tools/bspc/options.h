@@ -25,7 +25,8 @@ struct BspcOptions {
     std::string up = "y";
     float scale = 1.0f;
     std::string solid;  // "rule" or "winding"; empty: by the level's format
-    std::string merge;  // "on" or "off"; empty: by the level's format
+    std::string merge;   // "on" or "off"; empty: by the level's format
+    std::string detail;  // "on" or "off"; empty: by the level's format
     std::vector<Vector3> inside;
     std::string leakFile;
     int64_t verifyPairs = 0;      // 0: no check
