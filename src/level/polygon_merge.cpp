@@ -47,6 +47,29 @@ std::vector<int32_t> Joined(const std::vector<int32_t>& p, size_t pa, const std:
     return ring;
 }
 
+// Two pieces that share more than one edge join into a ring that runs out to the far end
+// of the second shared edge and straight back (a, b, a): the spike has no area and is no
+// part of the outline, so it is taken out, repeatedly.
+void RemoveSpikes(std::vector<int32_t>& ring) {
+    bool changed = true;
+    while (changed && ring.size() >= 3) {
+        changed = false;
+        for (size_t i = 0; i < ring.size() && ring.size() >= 3; ++i) {
+            const size_t before = (i + ring.size() - 1) % ring.size();
+            const size_t after = (i + 1) % ring.size();
+            if (ring[before] == ring[after]) {
+                // Drop the spike's tip and one copy of the corner it returns to.
+                const size_t first = std::min(i, after);
+                const size_t second = std::max(i, after);
+                ring.erase(ring.begin() + static_cast<std::ptrdiff_t>(second));
+                ring.erase(ring.begin() + static_cast<std::ptrdiff_t>(first));
+                changed = true;
+                break;
+            }
+        }
+    }
+}
+
 class Merger {
 public:
     explicit Merger(LevelMesh& mesh) : mesh_(mesh) {
@@ -116,6 +139,10 @@ private:
                 continue;
             }
             std::vector<int32_t> joined = Joined(ring, i, other.ring, qb);
+            RemoveSpikes(joined);
+            if (joined.size() < 3) {
+                continue;
+            }
             const Winding corners = Corners(mesh_, joined);
             if (!IsFlatRing(corners) || !IsConvexRing(corners)) {
                 continue;

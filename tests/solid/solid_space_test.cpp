@@ -7,15 +7,31 @@
 
 #include <cmath>
 #include <functional>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../support/mesh_levels.h"
+#include "verify/sight_line_check.h"
 
 namespace bsppvs {
 namespace {
 
 using levels::MeshBuilder;
+
+// Makes polygons that name equal coordinates name one position.
+void WeldPositions(LevelMesh& mesh) {
+    std::map<std::tuple<float, float, float>, int32_t> first;
+    std::vector<int32_t> to(mesh.positions.size());
+    for (size_t i = 0; i < mesh.positions.size(); ++i) {
+        const Vector3 p = mesh.positions[i];
+        to[i] = first.emplace(std::tuple{p.x, p.y, p.z}, static_cast<int32_t>(i)).first->second;
+    }
+    for (int32_t& corner : mesh.corners) {
+        corner = to[corner];
+    }
+}
 
 // A room 400 x 200 x 400 with its floor at y = 0.
 MeshBuilder Room() {
@@ -121,6 +137,46 @@ TEST(SolidSpaceTest, LeaksAreTracedFromTheInsidePointThroughTheHole) {
     MeshBuilder closed = Room();
     closed.Point({-100, 50, 0});
     EXPECT_FALSE(levels::CompileMesh(closed.mesh)->leak);
+}
+
+// The rules for meshes that keep real levels small: a floor of many triangles joined into
+// one polygon, and a detailed pillar that neither splits the room nor hides anything, yet
+// is listed in the room's leaf. Both levels keep their sets sound against clear segments.
+TEST(MeshRulesTest, MergedFloorsAndDetailKeepTheRoomOneLeaf) {
+    MeshBuilder level;
+    level.Box({-200, 0, -200}, {200, 200, 200}, true, 2);  // the floor comes as triangles
+    constexpr int CELLS = 6;
+    for (int i = 0; i < CELLS; ++i) {
+        for (int j = 0; j < CELLS; ++j) {
+            const float x0 = -200.0f + 400.0f * i / CELLS;
+            const float x1 = -200.0f + 400.0f * (i + 1) / CELLS;
+            const float z0 = -200.0f + 400.0f * j / CELLS;
+            const float z1 = -200.0f + 400.0f * (j + 1) / CELLS;
+            level.Polygon({{x0, 0, z0}, {x0, 0, z1}, {x1, 0, z1}});
+            level.Polygon({{x0, 0, z0}, {x1, 0, z1}, {x1, 0, z0}});
+        }
+    }
+    level.Box({-50, 0, -50}, {50, 120, 50}, false, -1, "detail_pillar");
+    // Positions shared as an exporter shares them, so that neighbours share edges.
+    WeldPositions(level.mesh);
+
+    BspCompiler compiler;
+    compiler.solidRule = SolidRule::WINDING;
+    compiler.mergeTriangles = true;
+    compiler.detailGroups = true;
+    compiler.ImportPolys(level.mesh);
+    EXPECT_EQ(compiler.buildPolys.size(), 6u) << "five walls and one floor";
+    EXPECT_EQ(compiler.detailPolys.size(), 6u);
+    const std::vector<Poly> walls(compiler.buildPolys.begin(), compiler.buildPolys.end());
+    compiler.BuildTree();
+    compiler.BuildPortals();
+    compiler.ComputePvs();
+    ASSERT_EQ(compiler.leaves.size(), 1u) << "the pillar splits nothing";
+    // The room's six polygons and five of the pillar's: its bottom lies on the floor facing
+    // down into solid space, where no one sees it.
+    EXPECT_EQ(compiler.leaves[0].endPoly - compiler.leaves[0].firstPoly, 11);
+    EXPECT_EQ(compiler.LocateLeaf({0, 60, 0}, 0), 0) << "inside the pillar is the room's leaf";
+    EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty());
 }
 
 }  // namespace
