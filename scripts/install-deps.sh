@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libbenchmark-dev
     libcli11-dev nlohmann-json3-dev
     libtinyobjloader-dev libtinygltf-dev  # OBJ and glTF level files
+    libopenmpi-dev openmpi-bin           # sharing the visibility pass between processes
     xvfb xdotool x11-apps xauth          # viewer tests in a virtual X server
     python3
 )

@@ -12,7 +12,7 @@
 
 namespace bsppvs {
 
-void BspCompiler::Compile(const LevelMesh& level, const ProgressFn& progress) {
+void BspCompiler::Compile(const LevelMesh& level, const VisibilityProgressFn& progress) {
     // The level's polygons become flat convex polygons; nothing reads the level afterwards.
     ImportPolys(level);
     // Consumes the imported polygons.
@@ -105,7 +105,7 @@ void BspCompiler::BuildPortals() {
     PortalBuilder(*this, portals).BuildPortals(threads);
 }
 
-void BspCompiler::ComputePvs(const ProgressFn& progress) {
+void BspCompiler::ComputePvs(const VisibilityProgressFn& progress) {
     BuildGates();
     FloodMightSee();
     CalcVisibility(progress);
@@ -120,11 +120,12 @@ void BspCompiler::FloodMightSee() {
     bsppvs::FloodMightSee(*this, gates, gateSets, threads);
 }
 
-void BspCompiler::CalcVisibility(const ProgressFn& progress) {
+void BspCompiler::CalcVisibility(const VisibilityProgressFn& progress) {
     if (floodOnly) {
-        SeeWhatTheFloodReached(gates, progress);
+        visibilityTally = SeeWhatTheFloodReached(gates, progress);
     } else {
-        bsppvs::CalcVisibility(*this, gates, gateSets, clipSteps, progress);
+        visibilityTally =
+            bsppvs::CalcVisibility(*this, gates, gateSets, clipSteps, progress, {threads, peers});
     }
 }
 

@@ -11,11 +11,11 @@
 
 #include "bsp/bsp_tree.h"
 #include "bsp/build_poly.h"
-#include "core/progress.h"
 #include "core/zeroed_arena.h"
 #include "core/zeroed_block.h"
 #include "portals/portal.h"
 #include "pvs/gate.h"
+#include "pvs/visibility.h"
 #include "solid/solid_space.h"
 
 namespace bsppvs {
@@ -51,10 +51,16 @@ public:
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;
 
-    // Worker threads for the work whose result does not depend on its order (the splitter
-    // counts of a node, the portal squares of the nodes, the flood of each gate). The
-    // output is the same for every count; 1 runs everything on the calling thread.
+    // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
+    // flood of each gate, whose results do not depend on their order, and the recursion,
+    // which commits its gates in order. The output is the same for every count; 1 runs
+    // everything on the calling thread.
     int32_t threads = 1;
+    // Other processes sharing the visibility recursion (see gate_exchange.h), each with
+    // `threads` threads of its own; null for none. The output is the same either way.
+    GateExchange* peers = nullptr;
+    // What the last visibility pass did: gates committed, run again, received.
+    VisibilityTally visibilityTally;
 
     // Stop the visibility pass after the flood: every gate sees what its flood reached.
     // Much faster, with larger sets; the viewer never sets it.
@@ -75,7 +81,7 @@ public:
     std::optional<Leak> leak;
 
     // The whole pipeline, stage after stage.
-    void Compile(const LevelMesh& level, const ProgressFn& progress = {});
+    void Compile(const LevelMesh& level, const VisibilityProgressFn& progress = {});
 
     // Appends the level's polygons to buildPolys as welded, flat convex polygons.
     void ImportPolys(const LevelMesh& level);
@@ -84,10 +90,10 @@ public:
     // Fills portals from the node planes.
     void BuildPortals();
     // The visibility pass: gates, flood, recursive clipping, then every leaf's pvs.
-    void ComputePvs(const ProgressFn& progress = {});
+    void ComputePvs(const VisibilityProgressFn& progress = {});
     void BuildGates();
     void FloodMightSee();
-    void CalcVisibility(const ProgressFn& progress = {});
+    void CalcVisibility(const VisibilityProgressFn& progress = {});
     void CompilePvsArray();
 
 private:

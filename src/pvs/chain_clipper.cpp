@@ -5,6 +5,7 @@
 #include "pvs/chain_clipper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 
 #include "geometry/tolerances.h"
@@ -14,7 +15,29 @@
 namespace bsppvs {
 
 void ChainClipper::Run(int32_t sourceIndex, ZeroedArena& store) {
+    Search(sourceIndex);
     Gate& source = gates_[sourceIndex];
+    source.seesRange = seenRange_;
+    source.sees = StoreSet(seen_.data(), seenRange_, leaves_.size(), store);
+    ClearSeen();
+}
+
+void ChainClipper::RunAside(int32_t sourceIndex, LeafRange& range, std::vector<uint64_t>& words) {
+    Search(sourceIndex);
+    range = seenRange_;
+    const WordRange seenWords = WordsOf(seenRange_);
+    words.assign(seen_.begin() + seenWords.first, seen_.begin() + seenWords.end);
+    ClearSeen();
+}
+
+void ChainClipper::ClearSeen() {
+    const WordRange seenWords = WordsOf(seenRange_);
+    std::fill(seen_.begin() + seenWords.first, seen_.begin() + seenWords.end, 0);
+    seenRange_ = {};
+}
+
+void ChainClipper::Search(int32_t sourceIndex) {
+    const Gate& source = gates_[sourceIndex];
     VisState& start = Level(0);
     const WordRange words = source.mightSee.Words();
     std::copy(source.mightSee.WordData(), source.mightSee.WordData() + words.Size(),
@@ -29,10 +52,26 @@ void ChainClipper::Run(int32_t sourceIndex, ZeroedArena& store) {
     separators_.StartSource(sourceIndex);
     seenRange_ = {};
     Recurse(source, source.targetLeaf, 0, true);
-    source.seesRange = seenRange_;
-    source.sees = StoreSet(seen_.data(), seenRange_, leaves_.size(), store);
-    const WordRange seenWords = WordsOf(seenRange_);
-    std::fill(seen_.begin() + seenWords.first, seen_.begin() + seenWords.end, 0);
+}
+
+ChainClipper::UnfinishedRead& ChainClipper::UnfinishedRecord(int32_t gate) {
+    if (readStamp_.empty()) {
+        readStamp_.assign(gates_.size(), 0);
+        readIndex_.assign(gates_.size(), 0);
+    }
+    const auto g = static_cast<size_t>(gate);
+    if (readStamp_[g] != stamp_) {
+        readStamp_[g] = stamp_;
+        readIndex_[g] = static_cast<uint32_t>(unfinished_.reads.size());
+        UnfinishedRead& read = unfinished_.reads.emplace_back();
+        read.gate = gate;
+        read.aside = watch_->Aside(gate);
+        if (!read.aside) {
+            read.offset = unfinished_.words.size();
+            unfinished_.words.resize(read.offset + gates_[g].mightSee.Words().Size(), 0);
+        }
+    }
+    return unfinished_.reads[readIndex_[g]];
 }
 
 VisState& ChainClipper::Level(size_t depth) {
@@ -43,8 +82,22 @@ VisState& ChainClipper::Level(size_t depth) {
     return levels_[depth];
 }
 
-bool ChainClipper::Narrow(const VisState& st, const Gate& candidate, VisState& nw) const {
-    const LeafBits& limit = candidate.progress == GATE_DONE ? candidate.sees : candidate.mightSee;
+bool ChainClipper::Narrow(const VisState& st, int32_t candidate, VisState& nw) {
+    Gate& gate = gates_[candidate];
+    // Acquire pairs with the committing thread's release: once GATE_DONE is read, the
+    // gate's sees is whole.
+    const bool done =
+        std::atomic_ref<int32_t>(gate.progress).load(std::memory_order_acquire) == GATE_DONE;
+    LeafBits limit = done ? gate.sees : gate.mightSee;
+    uint64_t* record = nullptr;
+    if (!done && watch_ != nullptr && watch_->PositionOf(candidate) < position_) {
+        UnfinishedRead& read = UnfinishedRecord(candidate);
+        if (read.aside) {
+            limit = LeafBits(read.aside->words.data(), WordsOf(read.aside->range), leaves_.size());
+        } else {
+            record = unfinished_.words.data() + read.offset;
+        }
+    }
     const WordRange limitWords = limit.Words();
     int32_t first = std::max(st.words.first, limitWords.first);
     int32_t end = std::min(st.words.end, limitWords.end);
@@ -60,6 +113,11 @@ bool ChainClipper::Narrow(const VisState& st, const Gate& candidate, VisState& n
     for (int32_t w = first; w < end; ++w) {
         out[w] = in[w] & lim[w - limitWords.first];
         news |= out[w] & ~seen[w];
+    }
+    if (record != nullptr) {
+        for (int32_t w = first; w < end; ++w) {
+            record[w - limitWords.first] |= out[w];
+        }
     }
     while (first < end && out[first] == 0) {
         ++first;
@@ -129,7 +187,7 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
         if (!Holds(st, candidate.targetLeaf) || onChain_[candidate.targetLeaf] != 0) {
             continue;
         }
-        if (!Narrow(st, candidate, nw)) {
+        if (!Narrow(st, g, nw)) {
             continue;
         }
         nw.sourcePoly = st.sourcePoly;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "bsp/bsp_leaf.h"
@@ -33,6 +34,62 @@ public:
     // as finished, and narrows by its sees, when its progress is GATE_DONE.
     void Run(int32_t source, ZeroedArena& store);
 
+    // As Run, but leaves the gate alone: what the source sees is moved into range and
+    // words (the words of range, word WordsOf(range).first first). Gates may be committed
+    // by other threads meanwhile: progress is read with acquire, and a gate's sees must be
+    // in place before its GATE_DONE is stored with release.
+    void RunAside(int32_t source, LeafRange& range, std::vector<uint64_t>& words);
+
+    // A set a gate's run arrived at before the gate was committed: a run that may still be
+    // replaced, or a set another process has already made final. Never changed once made.
+    struct SetAside {
+        LeafRange range;
+        // The words of WordsOf(range).
+        std::vector<uint64_t> words;
+    };
+    using SetAsidePtr = std::shared_ptr<const SetAside>;
+
+    // Where the gates of a pass that runs gates side by side stand (see speculative_pass.h).
+    class OrderWatch {
+    public:
+        virtual ~OrderWatch() = default;
+        // The gate's place in the pass's order.
+        virtual int32_t PositionOf(int32_t gate) const = 0;
+        // The set the gate's latest run arrived at, while it waits for its commit; null when
+        // it has not run yet (or is committed by now).
+        virtual SetAsidePtr Aside(int32_t gate) const = 0;
+    };
+
+    // What a run narrowed by gates before it in the order that were not committed when it
+    // read them. A gate's first such read fixes what the run narrows by, for the whole run:
+    // the set its run had arrived at (aside, kept alive here), or, when there was none yet,
+    // its mightSee, the leaves that let through being gathered over the words of the
+    // mightSee from `offset` on.
+    struct UnfinishedRead {
+        int32_t gate = -1;
+        SetAsidePtr aside;
+        size_t offset = 0;
+    };
+    struct UnfinishedReads {
+        std::vector<UnfinishedRead> reads;
+        std::vector<uint64_t> words;
+        void Clear() {
+            reads.clear();
+            words.clear();
+        }
+    };
+
+    // From now on, runs read the uncommitted gates before them as the watch tells, and
+    // record what they read.
+    void WatchOrder(const OrderWatch* watch) { watch_ = watch; }
+    // The running source's place in the order; clears the record.
+    void StartPosition(int32_t position) {
+        position_ = position;
+        ++stamp_;
+        unfinished_.Clear();
+    }
+    const UnfinishedReads& Unfinished() const { return unfinished_; }
+
 private:
     static bool Holds(const VisState& st, int32_t leaf) {
         const int32_t w = WordOf(leaf);
@@ -44,7 +101,13 @@ private:
     // Narrows the chain's set by what the candidate gate can show; true when that leaves a
     // leaf the source has not yet been found to see. Only the words in both sets' ranges
     // can stay, so only they are looked at.
-    bool Narrow(const VisState& st, const Gate& candidate, VisState& nw) const;
+    bool Narrow(const VisState& st, int32_t candidate, VisState& nw);
+
+    // The follow-every-chain part of Run: what source sees is left in seen_ and seenRange_.
+    void Search(int32_t source);
+    void ClearSeen();
+    // The record of an uncommitted gate's reads in this run, made on its first.
+    UnfinishedRead& UnfinishedRecord(int32_t gate);
 
     // Steps 1 and 2 narrow the candidate to what the chain lets through; steps 3 and 4
     // narrow the source to what can still see through the candidate, which is exit number
@@ -80,6 +143,14 @@ private:
     // second entry bounds the recursion by the leaf count.
     std::vector<uint8_t> onChain_;
     SeparatorCache separators_;
+    // The order watch (see WatchOrder): null when not watching. readStamp_[g] == stamp_
+    // once gate g is in unfinished_ for the current run, as read readIndex_[g].
+    const OrderWatch* watch_ = nullptr;
+    int32_t position_ = 0;
+    uint32_t stamp_ = 0;
+    std::vector<uint32_t> readStamp_;
+    std::vector<uint32_t> readIndex_;
+    UnfinishedReads unfinished_;
 };
 
 }  // namespace bsppvs

@@ -6,16 +6,41 @@
 // The stages run once each, in the order declared here.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "bsp/bsp_tree.h"
-#include "core/progress.h"
 #include "core/zeroed_arena.h"
 #include "core/zeroed_block.h"
 #include "portals/portal.h"
 #include "pvs/gate.h"
 
 namespace bsppvs {
+
+class GateExchange;
+
+// How the recursion's gates are shared out. The sets are the same for every choice.
+struct VisibilityWork {
+    int32_t threads = 1;
+    // Other processes running the same pass on the same level (see gate_exchange.h); null
+    // when this process runs it alone.
+    GateExchange* peers = nullptr;
+};
+
+// Where the visibility pass stands.
+struct VisibilityTally {
+    // Gates whose sees is final, of all gates.
+    int64_t committed = 0;
+    int64_t total = 0;
+    // Gates run a second time at their turn to commit, because their first run narrowed by
+    // an earlier gate that was not final yet and ended up seeing less than its flood.
+    int64_t reruns = 0;
+    // Final sets received from other processes.
+    int64_t fromPeers = 0;
+};
+
+// Called as gates are committed, from one thread at a time; may be empty.
+using VisibilityProgressFn = std::function<void(const VisibilityTally&)>;
 
 // Makes gates 2k and 2k+1 of every portal k, with empty sets, and every leaf's
 // gateIndices. Empties gateSets, the storage of every gate's sets from here on. Fills the
@@ -33,13 +58,16 @@ void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& g
 // Sets every gate's sees (stored in gateSets) and seesRange and leaves every gate
 // GATE_DONE. Gates are taken in the order of their flood sizes, smallest first, so later
 // gates narrow by the sharper sets of finished ones. clipSteps (0 to 4) is how many of the
-// four separating-plane clips run.
-void CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
-                    int32_t clipSteps = 4, const ProgressFn& progress = {});
+// four separating-plane clips run. With more than one thread or with peers, gates run side
+// by side and commit in that order (see speculative_pass.h): the same sets.
+VisibilityTally CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
+                               int32_t clipSteps = 4, const VisibilityProgressFn& progress = {},
+                               const VisibilityWork& work = {});
 
 // Instead of CalcVisibility: every gate sees what its flood reached, in the same storage.
 // Much faster, with larger sets.
-void SeeWhatTheFloodReached(std::vector<Gate>& gates, const ProgressFn& progress = {});
+VisibilityTally SeeWhatTheFloodReached(std::vector<Gate>& gates,
+                                       const VisibilityProgressFn& progress = {});
 
 // Every leaf's pvs, the union of its gates' sees, in pvsBytes (replaced).
 void CompilePvsArray(BspTree& tree, const std::vector<Gate>& gates, ZeroedBlock& pvsBytes);

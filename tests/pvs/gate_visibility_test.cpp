@@ -322,8 +322,9 @@ TEST(GateVisibilityTest, GatesFinishInStableOrderOfFloodSize) {
     const std::vector<Gate>& gates = level->gates;
     std::vector<int32_t> finished;
     std::vector<uint8_t> counted(gates.size(), 0);
-    level->CalcVisibility([&](int64_t done, int64_t total) {
-        EXPECT_EQ(total, static_cast<int64_t>(gates.size()));
+    level->CalcVisibility([&](const VisibilityTally& tally) {
+        const int64_t done = tally.committed;
+        EXPECT_EQ(tally.total, static_cast<int64_t>(gates.size()));
         for (size_t g = 0; g < gates.size(); ++g) {
             if (gates[g].progress == GATE_DONE && counted[g] == 0) {
                 counted[g] = 1;

@@ -1,8 +1,10 @@
 // bspc: compiles a level file headlessly and prints what the viewer prints for it, with
 // optional JSON output, point location, stage timings, checks and leak reports.
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -16,6 +18,7 @@
 #include "compile/compile_json.h"
 #include "core/deadline.h"
 #include "core/deep_stack.h"
+#include "distributed/process_group.h"
 #include "exit_status.h"
 #include "formats/load_level.h"
 #include "model/model_reader.h"
@@ -29,23 +32,33 @@ namespace {
 
 using namespace bsppvs;
 
-int32_t DefaultThreadCount() {
+// One thread per core, the cores shared between the job's processes on this machine.
+int32_t DefaultThreadCount(const ProcessGroup& group) {
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int32_t>(cores) : 1;
+    const int32_t all = cores > 0 ? static_cast<int32_t>(cores) : 1;
+    return std::max(1, all / group.LocalProcesses());
 }
 
 // The visibility pass holds two sets of bits for every gate, each over the leaves its flood
 // reaches, and one byte per leaf for every leaf. Says the most that can take before
 // allocating any of it (set_layout.h), and refuses when the machine could not hold that much.
-bool CheckVisibilityMemory(const BspcOptions& options, const BspCompiler& compiler) {
+bool CheckVisibilityMemory(const BspcOptions& options, const BspCompiler& compiler,
+                           int32_t processes) {
     const VisibilityMemory memory =
         VisibilityMemoryNeeded(compiler.portals.size(), compiler.leaves.size());
     const double machineBytes =
         static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
     constexpr double MIB = 1024.0 * 1024.0;
     char line[160];
-    std::snprintf(line, sizeof line, "memory sets %.1f MiB gates %.1f MiB of %.1f MiB",
-                  memory.setBytes / MIB, memory.gateBytes / MIB, machineBytes / MIB);
+    int written =
+        std::snprintf(line, sizeof line, "memory sets %.1f MiB gates %.1f MiB of %.1f MiB",
+                      memory.setBytes / MIB, memory.gateBytes / MIB, machineBytes / MIB);
+    // Every process of a job holds the whole level and every set.
+    if (processes > 1 && written > 0 && static_cast<size_t>(written) < sizeof line) {
+        std::snprintf(line + written, sizeof line - static_cast<size_t>(written),
+                      ", each of %d processes: %.1f MiB in all", static_cast<int>(processes),
+                      processes * memory.Total() / MIB);
+    }
     // On standard error with the other progress notes, so that standard output keeps the
     // viewer's own lines together.
     if (!options.quiet) {
@@ -112,8 +125,13 @@ int PrintInfo(const BspcOptions& options, const LevelMesh& level, LevelFormat fo
     return EXIT_OK;
 }
 
-void Configure(const BspcOptions& options, LevelFormat format, BspCompiler& compiler) {
-    compiler.threads = options.threads > 0 ? options.threads : DefaultThreadCount();
+void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& group,
+               BspCompiler& compiler) {
+    compiler.threads = options.threads > 0 ? options.threads : DefaultThreadCount(group);
+    if (!group.ThreadsAllowed()) {
+        compiler.threads = 1;
+    }
+    compiler.peers = group.Exchange();
     compiler.clipSteps = options.clipSteps;
     compiler.floodOnly = options.floodOnly;
     // Native levels bound their open space consistently; meshes from other tools may not.
@@ -159,7 +177,7 @@ bool RunChecks(const BspcOptions& options, const BspCompiler& compiler,
     return clean;
 }
 
-int Compile(const BspcOptions& options, Deadline* deadline) {
+int Compile(const BspcOptions& options, ProcessGroup& group, Deadline* deadline) {
     StageClock clock(options.time);
     std::string reason;
     std::optional<LevelMesh> level;
@@ -183,7 +201,7 @@ int Compile(const BspcOptions& options, Deadline* deadline) {
         }
     }
     BspCompiler compiler;
-    Configure(options, format, compiler);
+    Configure(options, format, group, compiler);
     clock.Run("import", [&] { compiler.ImportPolys(*level); });
     // The checks need the level's polygons whole; the tree construction splits and consumes
     // the imported list.
@@ -203,13 +221,17 @@ int Compile(const BspcOptions& options, Deadline* deadline) {
     }
     clock.Run("portals", [&] { compiler.BuildPortals(); });
     PrintLine(options, "portal count ", static_cast<int64_t>(compiler.portals.size()));
-    if (!CheckVisibilityMemory(options, compiler)) {
+    if (!CheckVisibilityMemory(options, compiler, group.Processes())) {
         return EXIT_TOO_LARGE;
     }
     clock.Run("gates", [&] { compiler.BuildGates(); });
     clock.Run("flood", [&] { compiler.FloodMightSee(); });
     clock.Run("visibility", [&] { compiler.CalcVisibility(MakeProgress(options)); });
     clock.Run("pvs", [&] { compiler.CompilePvsArray(); });
+    // The other processes of a job have done their share; the first reports and writes.
+    if (group.Rank() != 0) {
+        return EXIT_OK;
+    }
     PrintLine(options, "TriCount ", LeafTriangleCount(compiler));
     PrintPvsSummary(options, compiler);
     const bool clean =
@@ -229,8 +251,29 @@ int Compile(const BspcOptions& options, Deadline* deadline) {
 
 }  // namespace
 
+// The processes of a job other than the first say nothing: they compile what the first
+// compiles, and the first says it.
+void Silence() {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+}
+
 int main(int argc, char** argv) {
     const auto start = Deadline::Clock::now();
+    std::optional<ProcessGroup> group;
+    try {
+        group.emplace(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "bspc: " << error.what() << std::endl;
+        return EXIT_USAGE;
+    }
+    if (group->Rank() != 0) {
+        Silence();
+    }
     BspcOptions options;
     if (const std::optional<int> status = ParseBspcOptions(argc, argv, options)) {
         return *status;
@@ -243,6 +286,6 @@ int main(int argc, char** argv) {
     }
     // The stages that recurse as deep as the level is get a stack to match.
     int status = EXIT_OK;
-    RunOnDeepStack([&] { status = Compile(options, deadline ? &*deadline : nullptr); });
+    RunOnDeepStack([&] { status = Compile(options, *group, deadline ? &*deadline : nullptr); });
     return status;
 }

@@ -130,17 +130,20 @@ void PrintLeak(const Leak& leak, const LevelMesh& level, const std::string& leve
     std::cerr << std::endl;
 }
 
-ProgressFn MakeProgress(const BspcOptions& options) {
+VisibilityProgressFn MakeProgress(const BspcOptions& options) {
     const bool show = !options.quiet && (options.progress || isatty(STDERR_FILENO) != 0);
     if (!show) {
         return {};
     }
-    return [last = int64_t{-1}](int64_t done, int64_t total) mutable {
+    return [last = int64_t{-1}](const VisibilityTally& tally) mutable {
+        const int64_t done = tally.committed;
+        const int64_t total = tally.total;
         const int64_t percent = total > 0 ? 100 * done / total : 100;
         if (percent != last || done == total) {
             last = percent;
-            std::fprintf(stderr, "\rvisibility %3lld%% (%lld of %lld gates)", (long long)percent,
-                         (long long)done, (long long)total);
+            std::fprintf(
+                stderr, "\rvisibility %3lld%% (%lld of %lld gates committed, %lld run again)",
+                (long long)percent, (long long)done, (long long)total, (long long)tally.reruns);
             if (done == total) {
                 std::fputc('\n', stderr);
             }

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "compile/bsp_compiler.h"
-#include "core/progress.h"
 #include "level/level_mesh.h"
 #include "options.h"
 #include "verify/reference_map.h"
@@ -34,7 +33,7 @@ void PrintReference(const BspcOptions& options, const ReferenceComparison& resul
 void PrintLeak(const Leak& leak, const LevelMesh& level, const std::string& levelName);
 
 // Redraws one progress line on standard error; empty when progress is not shown.
-ProgressFn MakeProgress(const BspcOptions& options);
+VisibilityProgressFn MakeProgress(const BspcOptions& options);
 
 // Wall time of each stage, printed on request to standard error.
 class StageClock {
