@@ -227,6 +227,11 @@ int Compile(const BspcOptions& options, ProcessGroup& group, Deadline* deadline)
     clock.Run("gates", [&] { compiler.BuildGates(); });
     clock.Run("flood", [&] { compiler.FloodMightSee(); });
     clock.Run("visibility", [&] { compiler.CalcVisibility(MakeProgress(options)); });
+    if (options.time) {
+        const VisibilityTally& tally = compiler.visibilityTally;
+        std::fprintf(stderr, "visibility reruns %lld of %lld gates, %lld from other processes\n",
+                     (long long)tally.reruns, (long long)tally.total, (long long)tally.fromPeers);
+    }
     clock.Run("pvs", [&] { compiler.CompilePvsArray(); });
     // The other processes of a job have done their share; the first reports and writes.
     if (group.Rank() != 0) {
