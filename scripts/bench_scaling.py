@@ -32,15 +32,19 @@ def run(cmd):
     return proc.stderr
 
 
-def measure(cmd, runs):
-    """Median visibility seconds, reruns, gates, and the JSON written by the last run."""
-    times, reruns, gates = [], 0, 0
+def measure(commands, runs):
+    """For each command, the median visibility seconds, and reruns and gates of its last
+    run. The commands take turns, so that a machine whose speed drifts (shared or throttled
+    cores) drifts alike for all of them."""
+    times = [[] for _ in commands]
+    counts = [(0, 0) for _ in commands]
     for _ in range(runs):
-        err = run(cmd)
-        times.append(float(VIS_TIME.search(err).group(1)))
-        m = RERUNS.search(err)
-        reruns, gates = int(m.group(1)), int(m.group(2))
-    return statistics.median(times), reruns, gates
+        for i, cmd in enumerate(commands):
+            err = run(cmd)
+            times[i].append(float(VIS_TIME.search(err).group(1)))
+            m = RERUNS.search(err)
+            counts[i] = (int(m.group(1)), int(m.group(2)))
+    return [(statistics.median(t), r, g) for t, (r, g) in zip(times, counts)]
 
 
 def mpi_launcher():
@@ -57,7 +61,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build_dir")
     parser.add_argument("--sizes", default="64,128", help="open mazes, rooms a side")
-    parser.add_argument("--runs", type=int, default=3, help="runs of each maze, median taken")
+    parser.add_argument("--runs", type=int, default=5, help="runs of each maze, median taken")
     parser.add_argument("--real", default="oa_dm1,oa_dm4",
                         help="real maps of real-levels/ (each run once), when present")
     args = parser.parse_args()
@@ -83,15 +87,19 @@ def main():
         for name, path, runs in levels:
             base = [bspc, path, "--time", "--quiet"]
             json_of = lambda tag: Path(tmp) / f"{tag}.json"
-            one, _, gates = measure(base + ["--threads", "1", "--json", json_of("t1")], runs)
-            two, rerun2, _ = measure(base + ["--threads", "2", "--json", json_of("t2")], runs)
+            commands = [base + ["--threads", "1", "--json", json_of("t1")],
+                        base + ["--threads", "2", "--json", json_of("t2")]]
+            if launch:
+                # --time is printed by the first process only.
+                commands.append(launch + ["-np", "2"] + base +
+                                ["--threads", "1", "--json", json_of("p2")])
+            results = measure(commands, runs)
+            (one, _, gates), (two, rerun2, _) = results[0], results[1]
             same = json_of("t1").read_bytes() == json_of("t2").read_bytes()
             cells = [name, str(gates), f"{one:.3f}", f"{two:.3f}", f"{one / two:.2f}",
                      f"{100.0 * rerun2 / max(gates, 1):.1f}%"]
             if launch:
-                # --time is printed by the first process only.
-                procs, rerunp, _ = measure(launch + ["-np", "2"] + base +
-                                           ["--threads", "1", "--json", json_of("p2")], runs)
+                procs, rerunp, _ = results[2]
                 same = same and json_of("t1").read_bytes() == json_of("p2").read_bytes()
                 cells += [f"{procs:.3f}", f"{one / procs:.2f}",
                           f"{100.0 * rerunp / max(gates, 1):.1f}%"]

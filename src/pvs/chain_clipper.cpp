@@ -84,17 +84,26 @@ VisState& ChainClipper::Level(size_t depth) {
 
 bool ChainClipper::Narrow(const VisState& st, int32_t candidate, VisState& nw) {
     Gate& gate = gates_[candidate];
-    // Acquire pairs with the committing thread's release: once GATE_DONE is read, the
-    // gate's sees is whole.
-    const bool done =
+    // Acquire pairs with the finishing thread's release: once GATE_DONE is read, the gate's
+    // sees is whole.
+    bool done =
         std::atomic_ref<int32_t>(gate.progress).load(std::memory_order_acquire) == GATE_DONE;
-    LeafBits limit = done ? gate.sees : gate.mightSee;
     uint64_t* record = nullptr;
-    if (!done && watch_ != nullptr && watch_->PositionOf(candidate) < position_) {
+    LeafBits limit;
+    if (watch_ == nullptr) {
+        limit = done ? gate.sees : gate.mightSee;
+    } else if (positionOf_[candidate] > position_) {
+        // A gate after this one in the order narrows by its mightSee, as it does when the
+        // gates run one by one, even when it happens to be finished already.
+        limit = gate.mightSee;
+    } else if (done) {
+        limit = gate.sees;
+    } else {
         UnfinishedRead& read = UnfinishedRecord(candidate);
         if (read.aside) {
             limit = LeafBits(read.aside->words.data(), WordsOf(read.aside->range), leaves_.size());
         } else {
+            limit = gate.mightSee;
             record = unfinished_.words.data() + read.offset;
         }
     }

@@ -53,8 +53,8 @@ public:
     class OrderWatch {
     public:
         virtual ~OrderWatch() = default;
-        // The gate's place in the pass's order.
-        virtual int32_t PositionOf(int32_t gate) const = 0;
+        // Every gate's place in the pass's order, by gate index.
+        virtual const int32_t* Positions() const = 0;
         // The set the gate's latest run arrived at, while it waits for its commit; null when
         // it has not run yet (or is committed by now).
         virtual SetAsidePtr Aside(int32_t gate) const = 0;
@@ -81,7 +81,10 @@ public:
 
     // From now on, runs read the uncommitted gates before them as the watch tells, and
     // record what they read.
-    void WatchOrder(const OrderWatch* watch) { watch_ = watch; }
+    void WatchOrder(const OrderWatch* watch) {
+        watch_ = watch;
+        positionOf_ = watch->Positions();
+    }
     // The running source's place in the order; clears the record.
     void StartPosition(int32_t position) {
         position_ = position;
@@ -146,6 +149,7 @@ private:
     // The order watch (see WatchOrder): null when not watching. readStamp_[g] == stamp_
     // once gate g is in unfinished_ for the current run, as read readIndex_[g].
     const OrderWatch* watch_ = nullptr;
+    const int32_t* positionOf_ = nullptr;
     int32_t position_ = 0;
     uint32_t stamp_ = 0;
     std::vector<uint32_t> readStamp_;

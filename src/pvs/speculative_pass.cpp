@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cassert>
 #include <chrono>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -21,33 +22,34 @@ namespace {
 using SetAside = ChainClipper::SetAside;
 using SetAsidePtr = ChainClipper::SetAsidePtr;
 
-// What a position of the order holds on its way to its commit.
+// What a position of the order holds on its way to its final set.
 enum SlotState : int32_t {
-    SLOT_EMPTY = 0,  // not run yet, or running
-    SLOT_OWN = 1,    // run here, its set aside waiting for its turn
-    SLOT_PEER = 2,   // final set received from another process
+    SLOT_OPEN = 0,   // not run yet, running, or waiting to be run again
+    SLOT_RAN = 1,    // run here, its set aside until what it read is known to be final
+    SLOT_FINAL = 2,  // its gate's sees is final (GATE_DONE)
 };
 
-// How far past the first uncommitted gate a worker may start one, per worker and process:
-// far enough that a run of slow gates, or a process that lags, does not leave workers idle,
-// near enough that the gates a run reads are mostly final by then.
-constexpr int32_t WINDOW_PER_WORKER = 16;
-// Processes take the order in blocks of this many positions. Every change of owner along
-// the order costs a message's trip before the commits can go on, so blocks are long; the
-// gates of one block run while the previous block's owner runs its own, so blocks are
-// short. Gates read by a later gate are mostly within a few dozen positions of it (gates of
-// about the same flood size, and the two directions of a portal, sort together).
-constexpr int32_t POSITION_BLOCK = 64;
-// How many unclaimed positions a worker looks through for one that can run on final sets.
-constexpr size_t LOOKAHEAD = 8;
-// An idle worker's nap between looks at the commit point and the other processes' sets.
+// How far past the first gate that is not final a worker may start a new one, per worker and
+// process: far enough that slow gates do not leave workers idle, near enough that what the
+// gates read is mostly final by then.
+constexpr int32_t WINDOW_PER_WORKER = 64;
+// The same with several processes, whose lanes no other process's worker can help along.
+constexpr int32_t WINDOW_PER_PROCESS_WORKER = 256;
+// An idle worker's nap between looks at the other workers' and processes' progress.
 constexpr auto IDLE_NAP = std::chrono::microseconds(20);
 
+// A worker's positions, in order, and the next one to run (under the claim lock: another
+// worker may take it).
+struct Lane {
+    std::vector<int32_t> positions;
+    size_t next = 0;
+};
+
 struct Slot {
-    std::atomic<int32_t> state{SLOT_EMPTY};
-    // The latest run's set (SLOT_OWN) or the received one (SLOT_PEER), until committed.
+    std::atomic<int32_t> state{SLOT_OPEN};
+    // The latest run's set, from SLOT_RAN until the gate is final.
     std::atomic<SetAsidePtr> aside;
-    // What that run read of gates before it that were not committed.
+    // What that run read of gates before it that were not final.
     ChainClipper::UnfinishedReads unfinished;
 };
 
@@ -66,27 +68,30 @@ public:
           peers_(work.peers),
           rank_(peers_ != nullptr ? peers_->Rank() : 0),
           processes_(peers_ != nullptr ? peers_->Processes() : 1),
-          window_(WINDOW_PER_WORKER * threads_ * processes_ +
-                  (processes_ > 1 ? 2 * POSITION_BLOCK * processes_ : 0)),
+          window_((processes_ > 1 ? WINDOW_PER_PROCESS_WORKER : WINDOW_PER_WORKER) * threads_ *
+                  processes_),
           progress_(progress),
           slots_(order.size()),
-          committedFrom_(gates.size(), nullptr) {
+          finalFrom_(gates.size(), nullptr) {
         sourceLeafAt_.reserve(order.size());
         for (size_t p = 0; p < order.size(); ++p) {
             positionOf_[static_cast<size_t>(order[p])] = static_cast<int32_t>(p);
             sourceLeafAt_.push_back(gates[static_cast<size_t>(order[p])].sourceLeaf);
         }
         tally_.total = static_cast<int64_t>(order.size());
-        AssignPositions();
+        AssignLanes();
     }
 
     VisibilityTally Run() {
-        const std::function<void()> work = [this] { Work(); };
-        std::vector<DeepStackThread> helpers(static_cast<size_t>(threads_ - 1));
-        for (DeepStackThread& helper : helpers) {
-            helper.Start(work);
+        std::vector<std::function<void()>> work;
+        for (int32_t lane = 0; lane < threads_; ++lane) {
+            work.emplace_back([this, lane] { Work(lanes_[static_cast<size_t>(lane)]); });
         }
-        Work();
+        std::vector<DeepStackThread> helpers(static_cast<size_t>(threads_ - 1));
+        for (size_t h = 0; h < helpers.size(); ++h) {
+            helpers[h].Start(work[h + 1]);
+        }
+        work[0]();
         for (DeepStackThread& helper : helpers) {
             helper.Join();
         }
@@ -99,46 +104,67 @@ public:
         return tally_;
     }
 
-    int32_t PositionOf(int32_t gate) const override {
-        return positionOf_[static_cast<size_t>(gate)];
-    }
+    const int32_t* Positions() const override { return positionOf_.data(); }
 
     SetAsidePtr Aside(int32_t gate) const override {
-        return slots_[static_cast<size_t>(PositionOf(gate))].aside.load();
+        return slots_[static_cast<size_t>(positionOf_[static_cast<size_t>(gate)])].aside.load();
     }
 
 private:
     int32_t Total() const { return static_cast<int32_t>(order_.size()); }
 
-    // This process's positions: alone, every one; shared, blocks of POSITION_BLOCK dealt
-    // round the processes.
-    void AssignPositions() {
+    // Each worker of each process is a lane, and each lane owns the gates that leave one
+    // run of consecutive leaves: leaves are numbered down the tree, so a run is a region of
+    // the level. The runs are cut so that each holds about as much flood as the others.
+    // A gate's run mostly reads gates near it, which are then its own lane's, run before it
+    // on the same worker: few runs read a set that is not final yet, or one still
+    // travelling from another process, and each worker's separator cache holds its region.
+    void AssignLanes() {
+        const int32_t lanes = threads_ * processes_;
+        std::vector<int64_t> weight(tree_.leaves.size(), 0);
+        int64_t total = 0;
+        for (const Gate& gate : gates_) {
+            if (gate.sourceLeaf >= 0) {
+                weight[static_cast<size_t>(gate.sourceLeaf)] += gate.mightSeeCount + 1;
+                total += gate.mightSeeCount + 1;
+            }
+        }
+        std::vector<int32_t> laneOfLeaf(tree_.leaves.size(), 0);
+        int64_t before = 0;
+        for (size_t leaf = 0; leaf < weight.size(); ++leaf) {
+            laneOfLeaf[leaf] = static_cast<int32_t>(
+                std::min<int64_t>(lanes - 1, before * lanes / std::max<int64_t>(total, 1)));
+            before += weight[leaf];
+        }
+        lanes_.resize(static_cast<size_t>(threads_));
         for (int32_t p = 0; p < Total(); ++p) {
-            if ((p / POSITION_BLOCK) % processes_ == rank_) {
+            const int32_t leaf = sourceLeafAt_[static_cast<size_t>(p)];
+            const int32_t lane = leaf >= 0 ? laneOfLeaf[static_cast<size_t>(leaf)] : p % lanes;
+            if (lane / threads_ == rank_) {
+                lanes_[static_cast<size_t>(lane % threads_)].positions.push_back(p);
                 owned_.push_back(p);
             }
         }
-        claimed_.assign(owned_.size(), 0);
     }
 
-    // One worker: runs this process's positions in order as they are handed out, then
-    // helps commit until every position is committed.
-    void Work() {
+    // One worker: runs this process's positions as they are handed out, then helps settle
+    // until every gate is final.
+    void Work(Lane& lane) {
         try {
             ChainClipper clipper(gates_, tree_.leaves, clipSteps_);
             clipper.WatchOrder(this);
             int32_t position = 0;
-            for (Claimed claimed = Claim(position); claimed != Claimed::NONE && !failed_;
-                 claimed = Claim(position)) {
-                if (claimed == Claimed::WAIT) {
-                    Idle(clipper);
-                } else {
+            for (Claimed claimed = Claim(lane, position); !failed_;
+                 claimed = Claim(lane, position)) {
+                if (claimed == Claimed::ONE) {
                     RunAside(clipper, position);
-                    TryCommit(clipper);
+                    TrySettle(clipper);
+                } else if (claimed == Claimed::NONE && frontier_.load() == Total()) {
+                    break;
+                } else {
+                    TrySettle(clipper);
+                    std::this_thread::sleep_for(IDLE_NAP);
                 }
-            }
-            while (!failed_ && frontier_.load() < Total()) {
-                Idle(clipper);
             }
         } catch (...) {
             const std::lock_guard<std::mutex> lock(failureMutex_);
@@ -149,67 +175,46 @@ private:
         }
     }
 
-    void Idle(ChainClipper& clipper) {
-        TryCommit(clipper);
-        if (!FrontierReady()) {
-            std::this_thread::sleep_for(IDLE_NAP);
-        }
-    }
-
     enum class Claimed { ONE, WAIT, NONE };
 
-    // The next position for a worker, or WAIT when it would be too far ahead of the
-    // commits: the first unclaimed one of this process's that no uncommitted gate before
-    // it can touch, or, when each can, the first unclaimed one. A gate's run reads only
-    // the gates that leave its target leaf or a leaf of its mightSee, so a gate claimed that
-    // way reads only final sets.
-    Claimed Claim(int32_t& position) {
+    // The next position for a worker: one to run again first, then its lane's next one,
+    // unless that is too far past the first gate that is not final; then the earliest next
+    // one of the other lanes, so that a worker whose region is done, or far ahead, helps the
+    // others. WAIT when every lane is too far ahead, NONE when nothing is left to run (for
+    // now).
+    Claimed Claim(Lane& lane, int32_t& position) {
         const std::lock_guard<std::mutex> lock(claimMutex_);
-        while (firstUnclaimed_ < owned_.size() && claimed_[firstUnclaimed_] != 0) {
-            ++firstUnclaimed_;
-        }
-        if (firstUnclaimed_ == owned_.size()) {
-            return Claimed::NONE;
+        if (!again_.empty()) {
+            position = again_.front();
+            again_.pop_front();
+            return Claimed::ONE;
         }
         const int32_t frontier = frontier_.load();
-        if (owned_[firstUnclaimed_] - frontier > window_) {
-            return Claimed::WAIT;
-        }
-        size_t pick = firstUnclaimed_;
-        for (size_t i = firstUnclaimed_; i < owned_.size() && i < firstUnclaimed_ + LOOKAHEAD &&
-                                         owned_[i] - frontier <= window_;
-             ++i) {
-            if (claimed_[i] == 0 && !MayReadUncommitted(owned_[i], frontier)) {
-                pick = i;
-                break;
+        Lane* from = nullptr;
+        if (lane.next < lane.positions.size() && lane.positions[lane.next] - frontier <= window_) {
+            from = &lane;
+        } else {
+            for (Lane& other : lanes_) {
+                if (other.next < other.positions.size() &&
+                    (from == nullptr ||
+                     other.positions[other.next] < from->positions[from->next])) {
+                    from = &other;
+                }
+            }
+            if (from == nullptr) {
+                return Claimed::NONE;
+            }
+            if (from->positions[from->next] - frontier > window_) {
+                return Claimed::WAIT;
             }
         }
-        claimed_[pick] = 1;
-        position = owned_[pick];
+        position = from->positions[from->next++];
         return Claimed::ONE;
     }
 
-    bool MayReadUncommitted(int32_t position, int32_t frontier) const {
-        const Gate& gate = gates_[static_cast<size_t>(order_[static_cast<size_t>(position)])];
-        if (gate.targetLeaf == -1) {
-            return false;
-        }
-        const WordRange words = gate.mightSee.Words();
-        const uint64_t* bits = gate.mightSee.WordData();
-        for (int32_t q = frontier; q < position; ++q) {
-            const int32_t leaf = sourceLeafAt_[static_cast<size_t>(q)];
-            if (leaf == gate.targetLeaf) {
-                return true;
-            }
-            const int32_t w = WordOf(leaf);
-            if (leaf >= 0 && words.Holds(w) && (bits[w - words.first] & BitOf(leaf)) != 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    void RunAside(ChainClipper& clipper, int32_t position) {
+    // Runs the gate at position; its set and reads wait in its slot. With toSettle, the
+    // position goes on the list the settler takes in.
+    void RunAside(ChainClipper& clipper, int32_t position, bool toSettle = true) {
         Slot& slot = slots_[static_cast<size_t>(position)];
         const int32_t gate = order_[static_cast<size_t>(position)];
         auto aside = std::make_shared<SetAside>();
@@ -220,75 +225,86 @@ private:
         }
         slot.unfinished = clipper.Unfinished();
         slot.aside.store(std::move(aside));
-        slot.state.store(SLOT_OWN);
+        slot.state.store(SLOT_RAN);
+        if (toSettle) {
+            const std::lock_guard<std::mutex> lock(claimMutex_);
+            ran_.push_back(position);
+        }
     }
 
-    // Commits as far as the finished positions reach, on one thread at a time; a thread
-    // that finds another committing leaves it to that one. The state stores and loads are
-    // sequentially consistent, so a slot made ready while the committer lets go is seen
-    // either by the committer's last look or by its maker's.
-    void TryCommit(ChainClipper& clipper) {
+    // Settles what can be settled, on one thread at a time; a thread that finds another
+    // settling leaves it to that one. The flag and the list of runs are sequentially
+    // consistent, so a run finished while the settler lets go is seen either by the
+    // settler's last look or by the thread that finished it.
+    void TrySettle(ChainClipper& clipper) {
         for (;;) {
-            if (committing_.exchange(true)) {
+            if (settling_.exchange(true)) {
                 return;
             }
-            CommitReady(clipper);
-            committing_.store(false);
-            if (!FrontierReady()) {
+            Settle(clipper);
+            settling_.store(false);
+            const std::lock_guard<std::mutex> lock(claimMutex_);
+            if (ran_.empty()) {
                 return;
             }
         }
     }
 
-    bool FrontierReady() const {
-        const int32_t f = frontier_.load();
-        return f < Total() && slots_[static_cast<size_t>(f)].state.load() != SLOT_EMPTY;
-    }
-
-    void CommitReady(ChainClipper& clipper) {
+    // Takes in the other processes' final sets and this process's finished runs, and makes
+    // final every run whose reads turn out to have been the reads of the gates run one by
+    // one. A run that read a gate before it that was not final is decided once that gate
+    // is; one whose read differed from the gate's final set is run again.
+    void Settle(ChainClipper& clipper) {
         if (peers_ != nullptr) {
             peers_->Poll([this](const GateExchange::Set& set) { Receive(set); });
         }
-        for (int32_t f = frontier_.load(); f < Total() && !failed_; f = frontier_.load()) {
-            Slot& slot = slots_[static_cast<size_t>(f)];
-            const int32_t state = slot.state.load();
-            if (state == SLOT_EMPTY) {
-                return;
-            }
-            if (state == SLOT_OWN) {
-                if (NeedsRerun(slot)) {
-                    // Every gate before f is final now: this run is the run alone.
-                    RunAside(clipper, f);
-                    assert(slot.unfinished.reads.empty());
-                    ++tally_.reruns;
+        {
+            const std::lock_guard<std::mutex> lock(claimMutex_);
+            pending_.insert(pending_.end(), ran_.begin(), ran_.end());
+            ran_.clear();
+        }
+        for (bool changed = true; changed && !failed_;) {
+            changed = false;
+            for (size_t i = 0; i < pending_.size();) {
+                const Verdict verdict = Decide(pending_[i]);
+                if (verdict == Verdict::UNDECIDED) {
+                    ++i;
+                    continue;
                 }
-                if (peers_ != nullptr) {
-                    const SetAsidePtr aside = slot.aside.load();
-                    peers_->Publish({f, aside->range, aside->words.data()});
+                const int32_t position = pending_[i];
+                pending_[i] = pending_.back();
+                pending_.pop_back();
+                changed = true;
+                if (verdict == Verdict::DIFFERS) {
+                    RunAgain(clipper, position);
+                } else {
+                    FinishOwn(position);
                 }
-            } else {
-                ++tally_.fromPeers;
             }
-            Commit(f, slot);
-            frontier_.store(f + 1);
-            ++tally_.committed;
-            if (progress_) {
-                progress_(tally_);
-            }
+            AdvanceFrontier();
         }
     }
 
-    // Whether a read of an uncommitted gate may have narrowed differently from the run
-    // alone: a set aside that is not the one committed, or a narrowing by the mightSee
-    // that let through a leaf the final sees lacks. If no read did, each narrowing gave
-    // what the gate's final sees gives (it lies within the mightSee), and the run is the run
-    // alone.
-    bool NeedsRerun(const Slot& slot) const {
+    enum class Verdict { UNDECIDED, SAME, DIFFERS };
+
+    // Whether the run at position read what the gates one by one would have: every gate it
+    // found not final must be final by now, and then read the same. A set aside read must
+    // be the one the gate ended with; a mightSee read must have let through no leaf the
+    // final sees lacks, so that the chain's set AND the mightSee (the narrowing made) equals
+    // the chain's set AND the final sees (the narrowing alone), sees lying within mightSee.
+    Verdict Decide(int32_t position) const {
+        const Slot& slot = slots_[static_cast<size_t>(position)];
+        for (const ChainClipper::UnfinishedRead& read : slot.unfinished.reads) {
+            const auto q = static_cast<size_t>(positionOf_[static_cast<size_t>(read.gate)]);
+            if (slots_[q].state.load() != SLOT_FINAL) {
+                return Verdict::UNDECIDED;
+            }
+        }
         for (const ChainClipper::UnfinishedRead& read : slot.unfinished.reads) {
             const auto g = static_cast<size_t>(read.gate);
             if (read.aside) {
-                if (committedFrom_[g] != read.aside.get()) {
-                    return true;
+                if (finalFrom_[g] != read.aside.get()) {
+                    return Verdict::DIFFERS;
                 }
                 continue;
             }
@@ -297,11 +313,38 @@ private:
             const uint64_t* through = slot.unfinished.words.data() + read.offset;
             for (int32_t w = words.first; w < words.end; ++w) {
                 if ((through[w - words.first] & ~gate.sees.Word(w)) != 0) {
-                    return true;
+                    return Verdict::DIFFERS;
                 }
             }
         }
-        return false;
+        return Verdict::SAME;
+    }
+
+    // A run that read differently. When every gate before it is final, the run made now
+    // reads only final sets, so it is the run one by one; otherwise a worker runs it again.
+    void RunAgain(ChainClipper& clipper, int32_t position) {
+        ++tally_.reruns;
+        Slot& slot = slots_[static_cast<size_t>(position)];
+        slot.state.store(SLOT_OPEN);
+        if (frontier_.load() == position) {
+            RunAside(clipper, position, false);
+            assert(slot.unfinished.reads.empty());
+            FinishOwn(position);
+            return;
+        }
+        slot.aside.store(nullptr);
+        slot.unfinished = {};
+        const std::lock_guard<std::mutex> lock(claimMutex_);
+        again_.push_back(position);
+    }
+
+    void FinishOwn(int32_t position) {
+        Slot& slot = slots_[static_cast<size_t>(position)];
+        const SetAsidePtr aside = slot.aside.load();
+        if (peers_ != nullptr) {
+            peers_->Publish({position, aside->range, aside->words.data()});
+        }
+        Finish(position, aside);
     }
 
     // A final set from another process: only for a position that process owns, once.
@@ -310,22 +353,21 @@ private:
             std::binary_search(owned_.begin(), owned_.end(), set.position)) {
             throw std::runtime_error("a process sent the set of a gate it does not run");
         }
-        Slot& slot = slots_[static_cast<size_t>(set.position)];
-        if (slot.state.load() != SLOT_EMPTY) {
+        if (slots_[static_cast<size_t>(set.position)].state.load() == SLOT_FINAL) {
             throw std::runtime_error("a process sent the set of a gate twice");
         }
         auto aside = std::make_shared<SetAside>();
         aside->range = set.range;
         aside->words.assign(set.words, set.words + WordsOf(set.range).Size());
-        slot.aside.store(std::move(aside));
-        slot.state.store(SLOT_PEER);
+        ++tally_.fromPeers;
+        Finish(set.position, aside);
     }
 
-    // Stores the slot's set as its gate's sees and makes it final for every reader.
-    void Commit(int32_t position, Slot& slot) {
+    // Stores the set as its gate's sees and makes it final for every reader.
+    void Finish(int32_t position, const SetAsidePtr& aside) {
+        Slot& slot = slots_[static_cast<size_t>(position)];
         const auto g = static_cast<size_t>(order_[static_cast<size_t>(position)]);
         Gate& gate = gates_[g];
-        const SetAsidePtr aside = slot.aside.load();
         if (gate.targetLeaf != -1) {
             const WordRange words = WordsOf(aside->range);
             auto* out = reinterpret_cast<uint64_t*>(store_.Take(SetBytes(aside->range)));
@@ -333,12 +375,25 @@ private:
             gate.seesRange = aside->range;
             gate.sees = LeafBits(out, words, tree_.leaves.size());
         }
-        committedFrom_[g] = aside.get();
+        finalFrom_[g] = aside.get();
         // Release pairs with the readers' acquire: the sees above is whole when they see
         // GATE_DONE. Runs that still hold the set aside keep it alive.
         std::atomic_ref<int32_t>(gate.progress).store(GATE_DONE, std::memory_order_release);
+        slot.state.store(SLOT_FINAL);
         slot.aside.store(nullptr);
         slot.unfinished = {};
+        ++tally_.committed;
+        if (progress_) {
+            progress_(tally_);
+        }
+    }
+
+    void AdvanceFrontier() {
+        int32_t f = frontier_.load();
+        while (f < Total() && slots_[static_cast<size_t>(f)].state.load() == SLOT_FINAL) {
+            ++f;
+        }
+        frontier_.store(f);
     }
 
     const BspTree& tree_;
@@ -356,18 +411,24 @@ private:
     int32_t window_;
     const VisibilityProgressFn& progress_;
     std::vector<Slot> slots_;
-    // Per gate, once committed: the set aside its sees was copied from. A run that read
-    // another set aside of the gate read what the gate did not end with. Committer only.
-    std::vector<const SetAside*> committedFrom_;
-    // This process's positions, in order, and which of them workers have taken.
+    // Per gate, once final: the set aside its sees was copied from. Compared by address
+    // with the sets aside runs read, which those runs keep alive, so no other set can have
+    // taken the address; and no set aside of a gate is made once it is final.
+    std::vector<const SetAside*> finalFrom_;
+    // This process's positions, in order, and each worker's share of them.
     std::vector<int32_t> owned_;
-    std::vector<uint8_t> claimed_;
-    size_t firstUnclaimed_ = 0;
+    std::vector<Lane> lanes_;
+    // Positions to run again and finished runs not yet taken in by the settler. Under
+    // claimMutex_, as the lanes' next positions are.
+    std::deque<int32_t> again_;
+    std::vector<int32_t> ran_;
     std::mutex claimMutex_;
-    // Every position before it is committed.
+    // Runs waiting for what they read to be final. Settler only.
+    std::vector<int32_t> pending_;
+    // Every position before it is final.
     std::atomic<int32_t> frontier_{0};
-    std::atomic<bool> committing_{false};
-    // Written by the committer only.
+    std::atomic<bool> settling_{false};
+    // Written by the settler only.
     VisibilityTally tally_;
     std::atomic<bool> failed_{false};
     std::mutex failureMutex_;
