@@ -26,9 +26,18 @@ constexpr size_t LEAVES_PER_SLICE = 64;
 // where faces meet, not holes: the outside fill does not pass through them.
 constexpr float CRACK_WIDTH_RELATIVE = 2e-4f;
 
-// Whether p, in the plane of the face, lies inside it (allowing TOUCH_DISTANCE).
+// Whether p, in the plane of the face, lies inside it (allowing TOUCH_DISTANCE). The face
+// may run either way round the plane's normal: a wall closes an opening whichever side it
+// faces.
 bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
     const size_t n = face.points.size();
+    Vector3 turn = ORIGIN;
+    for (size_t i = 0; i < n; ++i) {
+        turn = Add(turn, Cross(face.points[i], face.points[(i + 1) % n]));
+    }
+    if (Dot(turn, normal) < 0.0f) {
+        normal = Scale(normal, -1.0f);
+    }
     for (size_t i = 0; i < n; ++i) {
         const Vector3 a = face.points[i];
         const Vector3 b = face.points[(i + 1) % n];

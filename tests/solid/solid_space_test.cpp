@@ -96,6 +96,15 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
          Without(Without(RoomPoints(), {-120, 40, -2}, {120, 160, 2}), {-2, 40, -120},
                  {2, 160, 120}),
          outside},
+        {"rooms above and below, a start in each: the faces closing the shared planes face "
+         "either way",
+         [](MeshBuilder& l) {
+             l.Box({-250, 200, -250}, {250, 300, 250}, true).Point({0, 250, 0});
+             l.Box({-150, -100, -150}, {150, 0, 150}, true).Point({0, -50, 0});
+             l.Point({-150, 100, 150});
+         },
+         RoomPoints(),
+         {{300, 250, 0}, {-300, 100, 0}, {0, -150, 0}}},
         {"a wall turned the wrong way",
          [](MeshBuilder& l) {
              l.mesh = {};
