@@ -1,4 +1,4 @@
-#!/ usr / bin / env python3
+#!/usr/bin/env python3
 """Compiles every map of the real-level corpus with bspc and tabulates what came out.
 
     scripts/bench_real.py BUILD_DIR [--levels real-levels] [--maps a,b] [--threads 1]
