@@ -113,38 +113,56 @@ public:
 private:
     int32_t Total() const { return static_cast<int32_t>(order_.size()); }
 
-    // Each worker of each process is a lane, and each lane owns the gates that leave one
-    // run of consecutive leaves: leaves are numbered down the tree, so a run is a region of
-    // the level. The runs are cut so that each holds about as much flood as the others.
-    // A gate's run mostly reads gates near it, which are then its own lane's, run before it
-    // on the same worker: few runs read a set that is not final yet, or one still
-    // travelling from another process, and each worker's separator cache holds its region.
+    // Each process owns the gates that leave one run of consecutive leaves, and each of its
+    // workers (a lane) a run within that: leaves are numbered down the tree, so a run is a
+    // region of the level. Runs are cut so that each holds about as much flood as the
+    // others. The processes' runs depend only on the level and the process count, so every
+    // process agrees on who owns what whatever thread counts they run. A gate's run mostly
+    // reads gates near it, which are then its own lane's, run before it on the same worker:
+    // few runs read a set that is not final yet, or one still travelling from another
+    // process, and each worker's separator cache holds its region.
     void AssignLanes() {
-        const int32_t lanes = threads_ * processes_;
         std::vector<int64_t> weight(tree_.leaves.size(), 0);
-        int64_t total = 0;
         for (const Gate& gate : gates_) {
             if (gate.sourceLeaf >= 0) {
                 weight[static_cast<size_t>(gate.sourceLeaf)] += gate.mightSeeCount + 1;
-                total += gate.mightSeeCount + 1;
             }
         }
-        std::vector<int32_t> laneOfLeaf(tree_.leaves.size(), 0);
-        int64_t before = 0;
+        const std::vector<int32_t> processOfLeaf = CutRuns(weight, processes_);
+        std::vector<int64_t> ownWeight(weight.size(), 0);
         for (size_t leaf = 0; leaf < weight.size(); ++leaf) {
-            laneOfLeaf[leaf] = static_cast<int32_t>(
-                std::min<int64_t>(lanes - 1, before * lanes / std::max<int64_t>(total, 1)));
-            before += weight[leaf];
+            ownWeight[leaf] = processOfLeaf[leaf] == rank_ ? weight[leaf] : 0;
         }
+        const std::vector<int32_t> laneOfLeaf = CutRuns(ownWeight, threads_);
         lanes_.resize(static_cast<size_t>(threads_));
         for (int32_t p = 0; p < Total(); ++p) {
             const int32_t leaf = sourceLeafAt_[static_cast<size_t>(p)];
-            const int32_t lane = leaf >= 0 ? laneOfLeaf[static_cast<size_t>(leaf)] : p % lanes;
-            if (lane / threads_ == rank_) {
-                lanes_[static_cast<size_t>(lane % threads_)].positions.push_back(p);
+            const int32_t process =
+                leaf >= 0 ? processOfLeaf[static_cast<size_t>(leaf)] : p % processes_;
+            if (process == rank_) {
+                const int32_t lane =
+                    leaf >= 0 ? laneOfLeaf[static_cast<size_t>(leaf)] : p % threads_;
+                lanes_[static_cast<size_t>(lane)].positions.push_back(p);
                 owned_.push_back(p);
             }
         }
+    }
+
+    // Cuts the leaves into `parts` runs of consecutive leaves of about equal weight: the run
+    // of each leaf.
+    static std::vector<int32_t> CutRuns(const std::vector<int64_t>& weight, int32_t parts) {
+        int64_t total = 0;
+        for (const int64_t w : weight) {
+            total += w;
+        }
+        std::vector<int32_t> run(weight.size(), 0);
+        int64_t before = 0;
+        for (size_t leaf = 0; leaf < weight.size(); ++leaf) {
+            run[leaf] = static_cast<int32_t>(
+                std::min<int64_t>(parts - 1, before * parts / std::max<int64_t>(total, 1)));
+            before += weight[leaf];
+        }
+        return run;
     }
 
     // One worker: runs this process's positions as they are handed out, then helps settle
