@@ -11,14 +11,8 @@ constexpr int HEADER_WORDS = 3;
 
 }  // namespace
 
-MpiGateExchange::MpiGateExchange(MPI_Comm comm) : comm_(comm) {
-    int rank = 0;
-    int size = 1;
-    MPI_Comm_rank(comm_, &rank);
-    MPI_Comm_size(comm_, &size);
-    rank_ = rank;
-    processes_ = size;
-}
+MpiGateExchange::MpiGateExchange(MPI_Comm comm, int32_t rank, int32_t processes)
+    : comm_(comm), rank_(rank), processes_(processes) {}
 
 MpiGateExchange::~MpiGateExchange() {
     Finish();

@@ -17,7 +17,8 @@ namespace bsppvs {
 
 class MpiGateExchange : public GateExchange {
 public:
-    explicit MpiGateExchange(MPI_Comm comm);
+    // This process is rank of the communicator's processes.
+    MpiGateExchange(MPI_Comm comm, int32_t rank, int32_t processes);
     ~MpiGateExchange() override;
 
     int32_t Rank() const override { return rank_; }

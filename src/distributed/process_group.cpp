@@ -64,7 +64,7 @@ ProcessGroup::ProcessGroup([[maybe_unused]] int& argc, [[maybe_unused]] char**& 
     processes_ = size;
     localProcesses_ = LocalProcessCount(MPI_COMM_WORLD);
     if (processes_ > 1) {
-        exchange_ = std::make_unique<MpiGateExchange>(MPI_COMM_WORLD);
+        exchange_ = std::make_unique<MpiGateExchange>(MPI_COMM_WORLD, rank_, processes_);
     }
 #endif
 }

@@ -22,13 +22,6 @@ namespace {
 using SetAside = ChainClipper::SetAside;
 using SetAsidePtr = ChainClipper::SetAsidePtr;
 
-// What a position of the order holds on its way to its final set.
-enum SlotState : int32_t {
-    SLOT_OPEN = 0,   // not run yet, running, or waiting to be run again
-    SLOT_RAN = 1,    // run here, its set aside until what it read is known to be final
-    SLOT_FINAL = 2,  // its gate's sees is final (GATE_DONE)
-};
-
 // How far past the first gate that is not final a worker may start a new one, per worker and
 // process: far enough that slow gates do not leave workers idle, near enough that what the
 // gates read is mostly final by then.
@@ -46,8 +39,7 @@ struct Lane {
 };
 
 struct Slot {
-    std::atomic<int32_t> state{SLOT_OPEN};
-    // The latest run's set, from SLOT_RAN until the gate is final.
+    // The latest run's set, from the end of the run until the gate is final.
     std::atomic<SetAsidePtr> aside;
     // What that run read of gates before it that were not final.
     ChainClipper::UnfinishedReads unfinished;
@@ -112,6 +104,12 @@ public:
 
 private:
     int32_t Total() const { return static_cast<int32_t>(order_.size()); }
+
+    // Acquire pairs with Finish's release: once true, the gate's sees is whole.
+    bool IsFinal(int32_t gate) const {
+        return std::atomic_ref<int32_t>(gates_[static_cast<size_t>(gate)].progress)
+                   .load(std::memory_order_acquire) == GATE_DONE;
+    }
 
     // Each process owns the gates that leave one run of consecutive leaves, and each of its
     // workers (a lane) a run within that: leaves are numbered down the tree, so a run is a
@@ -243,7 +241,6 @@ private:
         }
         slot.unfinished = clipper.Unfinished();
         slot.aside.store(std::move(aside));
-        slot.state.store(SLOT_RAN);
         if (toSettle) {
             const std::lock_guard<std::mutex> lock(claimMutex_);
             ran_.push_back(position);
@@ -313,8 +310,7 @@ private:
     Verdict Decide(int32_t position) const {
         const Slot& slot = slots_[static_cast<size_t>(position)];
         for (const ChainClipper::UnfinishedRead& read : slot.unfinished.reads) {
-            const auto q = static_cast<size_t>(positionOf_[static_cast<size_t>(read.gate)]);
-            if (slots_[q].state.load() != SLOT_FINAL) {
+            if (!IsFinal(read.gate)) {
                 return Verdict::UNDECIDED;
             }
         }
@@ -343,7 +339,6 @@ private:
     void RunAgain(ChainClipper& clipper, int32_t position) {
         ++tally_.reruns;
         Slot& slot = slots_[static_cast<size_t>(position)];
-        slot.state.store(SLOT_OPEN);
         if (frontier_.load() == position) {
             RunAside(clipper, position, false);
             assert(slot.unfinished.reads.empty());
@@ -371,7 +366,7 @@ private:
             std::binary_search(owned_.begin(), owned_.end(), set.position)) {
             throw std::runtime_error("a process sent the set of a gate it does not run");
         }
-        if (slots_[static_cast<size_t>(set.position)].state.load() == SLOT_FINAL) {
+        if (IsFinal(order_[static_cast<size_t>(set.position)])) {
             throw std::runtime_error("a process sent the set of a gate twice");
         }
         auto aside = std::make_shared<SetAside>();
@@ -397,7 +392,6 @@ private:
         // Release pairs with the readers' acquire: the sees above is whole when they see
         // GATE_DONE. Runs that still hold the set aside keep it alive.
         std::atomic_ref<int32_t>(gate.progress).store(GATE_DONE, std::memory_order_release);
-        slot.state.store(SLOT_FINAL);
         slot.aside.store(nullptr);
         slot.unfinished = {};
         ++tally_.committed;
@@ -408,7 +402,7 @@ private:
 
     void AdvanceFrontier() {
         int32_t f = frontier_.load();
-        while (f < Total() && slots_[static_cast<size_t>(f)].state.load() == SLOT_FINAL) {
+        while (f < Total() && IsFinal(order_[static_cast<size_t>(f)])) {
             ++f;
         }
         frontier_.store(f);
