@@ -26,18 +26,21 @@ constexpr size_t LEAVES_PER_SLICE = 64;
 // where faces meet, not holes: the outside fill does not pass through them.
 constexpr float CRACK_WIDTH_RELATIVE = 2e-4f;
 
-// Whether p, in the plane of the face, lies inside it (allowing TOUCH_DISTANCE). The face
-// may run either way round the plane's normal: a wall closes an opening whichever side it
-// faces.
-bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
+// The plane's normal turned the way the face's corners run round it. A face closes an
+// opening whichever side it faces.
+Vector3 FacingNormal(const Poly& face, Vector3 normal) {
     const size_t n = face.points.size();
     Vector3 turn = ORIGIN;
     for (size_t i = 0; i < n; ++i) {
         turn = Add(turn, Cross(face.points[i], face.points[(i + 1) % n]));
     }
-    if (Dot(turn, normal) < 0.0f) {
-        normal = Scale(normal, -1.0f);
-    }
+    return Dot(turn, normal) < 0.0f ? Scale(normal, -1.0f) : normal;
+}
+
+// Whether p, in the plane of the face, lies inside it (allowing TOUCH_DISTANCE); normal is
+// the face's FacingNormal.
+bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
+    const size_t n = face.points.size();
     for (size_t i = 0; i < n; ++i) {
         const Vector3 a = face.points[i];
         const Vector3 b = face.points[(i + 1) % n];
@@ -91,10 +94,14 @@ bool Covered(const BspTree& tree, Portal& portal) {
             samples.push_back(Add(middle, Scale(Subtract(toward, middle), COVER_SAMPLE_REACH)));
         }
     }
-    const Vector3 normal = plane.Normal();
+    std::vector<std::pair<const Poly*, Vector3>> closers;
+    for (const Poly* face : faces) {
+        closers.emplace_back(face, FacingNormal(*face, plane.Normal()));
+    }
     return std::all_of(samples.begin(), samples.end(), [&](Vector3 s) {
-        return std::any_of(faces.begin(), faces.end(),
-                           [&](const Poly* face) { return InsideFace(*face, normal, s); });
+        return std::any_of(closers.begin(), closers.end(), [&](const auto& face) {
+            return InsideFace(*face.first, face.second, s);
+        });
     });
 }
 
