@@ -18,6 +18,10 @@ namespace {
 // can lead astray, makes it solid.
 constexpr double OPEN_WINDING = 0.5;
 constexpr double CLEARLY_OPEN_WINDING = 0.9;
+// A region joined to a point known to be inside by openings no face closes is open space
+// however little the surface wraps it (players walk there), unless it wraps it hardly at
+// all: that is the world outside a level that leaks, which would otherwise all open up.
+constexpr double REACHABLE_WINDING = 0.1;
 // Where on an opening the cover test looks: its middle and points this far towards each
 // corner and each edge's middle.
 constexpr float COVER_SAMPLE_REACH = 0.9f;
@@ -235,14 +239,43 @@ double HighestWinding(const LeafCell& cell, const SurfaceWinding& winding) {
     if (!cell.hasVolume) {
         return 0.0;
     }
-    double highest = winding.OpenSpaceAt(cell.inside);
+    // A shell facing the wrong way (normals turned inward on a closed object, a room built
+    // inside out) winds round its inside -1 times: it still wraps it.
+    const auto wrapped = [&](Vector3 p) { return std::fabs(winding.OpenSpaceAt(p)); };
+    double highest = wrapped(cell.inside);
     for (const Vector3& p : cell.probes) {
         if (highest > CLEARLY_OPEN_WINDING) {
             break;
         }
-        highest = std::max(highest, winding.OpenSpaceAt(p));
+        highest = std::max(highest, wrapped(p));
     }
     return highest;
+}
+
+// Opens every region joined to one of the leaves by openings no face closes, except those
+// the surface hardly wraps and those `closed` marks.
+void OpenReachable(std::vector<int32_t> from, const OpenGraph& graph,
+                   const std::vector<double>& wound, const std::vector<uint8_t>& closed,
+                   std::vector<uint8_t>& open) {
+    std::vector<uint8_t> seen(open.size(), 0);
+    std::deque<int32_t> queue;
+    const auto visit = [&](int32_t leaf) {
+        if (seen[leaf] == 0 && closed[leaf] == 0 && wound[leaf] > REACHABLE_WINDING) {
+            seen[leaf] = 1;
+            open[leaf] = 1;
+            queue.push_back(leaf);
+        }
+    };
+    for (const int32_t leaf : from) {
+        visit(leaf);
+    }
+    while (!queue.empty()) {
+        const int32_t leaf = queue.front();
+        queue.pop_front();
+        for (const auto& [next, portal] : graph.exits[leaf]) {
+            visit(next);
+        }
+    }
 }
 
 }  // namespace
@@ -282,13 +315,26 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     }
     // Without a point known to be inside, the fill could not tell a leak from the outside,
     // and a leaking level would lose all its open space to it.
+    std::vector<uint8_t> filled(leafCount, 0);
     if (!options.insidePoints.empty() && !space.leak) {
         for (size_t i = 0; i < leafCount; ++i) {
             if (via[i] != -2 && wound[i] < CLEARLY_OPEN_WINDING) {
+                filled[i] = 1;
                 space.emptyLeaf[i] = 0;
             }
         }
     }
+    // Space a player reaches from a start is open even where the surface, full of holes and
+    // faces turned every way, winds round it less than half way. Calling it solid would hide
+    // it (nothing drawn there) and cut the sight lines through it.
+    std::vector<int32_t> starts;
+    for (const Vector3& p : options.insidePoints) {
+        const int32_t leaf = tree.LocateLeaf(p, 0);
+        if (leaf >= 0 && space.cells[leaf].hasVolume) {
+            starts.push_back(leaf);
+        }
+    }
+    OpenReachable(starts, graph, wound, filled, space.emptyLeaf);
     return space;
 }
 

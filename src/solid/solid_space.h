@@ -2,12 +2,14 @@
 
 // Which regions of a level are open space and which are solid, decided in a way that holds
 // on real meshes: faces that cross one another, floors that run into walls, open edges,
-// cracks and two-sided detail. Every region of space is a leaf of the tree it is given
-// (see TreeBuilder::ForMeshes); a region is open when the level's surface winds round
-// a point inside it (SurfaceWinding), and, when points known to be inside the level are
-// given and the outside cannot reach them, not reachable from the world's boundary without
-// passing through a face (the outside fill). When the outside does reach such a point the
-// level leaks: the shortest way in is reported and the fill is not trusted.
+// cracks, two-sided detail and faces turned the wrong way. Every region of space is a leaf
+// of the tree it is given (see TreeBuilder::ForMeshes). A region is open when the level's
+// surface winds round a point inside it, whichever way the surface faces (SurfaceWinding);
+// when points known to be inside the level are given and the outside cannot reach them,
+// not when the world's boundary reaches it without passing through a face (the outside
+// fill); and always when such a point reaches it that way and the surface wraps it at all.
+// When the outside does reach an inside point the level leaks: the shortest way in is
+// reported and the fill is not trusted.
 
 #include <cstdint>
 #include <optional>
