@@ -22,7 +22,6 @@ constexpr double CUT_TOLERANCE_RELATIVE = 1e-9;
 // its middle: enough to see a region whose inside the surface wraps only in one corner
 // (near a loose edge), few enough to stay cheap.
 constexpr size_t CELL_PROBE_CORNERS = 16;
-constexpr size_t CELL_PROBE_FACES = 16;
 constexpr double PROBE_REACHES[] = {0.5, 0.9};
 
 struct PlaneD {
@@ -195,31 +194,14 @@ LeafCell Summarize(const Region& region) {
         const Vector3d inside = sum * (1.0 / static_cast<double>(count));
         cell.inside = inside.ToFloat();
         cell.bounds = Bounds::FromMinMax(box);
-        // Towards distinct corners (neighbouring faces share theirs) and towards the middle
-        // of every face, so that probes reach every side of the region.
-        std::vector<Vector3d> toward;
+        size_t corners = 0;
         for (const Face& face : region) {
             for (const Vector3d& p : face.ring) {
-                const bool known = std::any_of(toward.begin(), toward.end(), [&](Vector3d q) {
-                    return q.x == p.x && q.y == p.y && q.z == p.z;
-                });
-                if (!known && toward.size() < CELL_PROBE_CORNERS) {
-                    toward.push_back(p);
+                if (corners++ < CELL_PROBE_CORNERS) {
+                    for (const double reach : PROBE_REACHES) {
+                        cell.probes.push_back((inside + (p - inside) * reach).ToFloat());
+                    }
                 }
-            }
-        }
-        for (const Face& face : region) {
-            if (!face.ring.empty() && toward.size() < CELL_PROBE_CORNERS + CELL_PROBE_FACES) {
-                Vector3d middle;
-                for (const Vector3d& p : face.ring) {
-                    middle = middle + p;
-                }
-                toward.push_back(middle * (1.0 / static_cast<double>(face.ring.size())));
-            }
-        }
-        for (const Vector3d& p : toward) {
-            for (const double reach : PROBE_REACHES) {
-                cell.probes.push_back((inside + (p - inside) * reach).ToFloat());
             }
         }
     }

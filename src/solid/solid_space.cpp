@@ -335,15 +335,6 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
         }
     }
     OpenReachable(starts, graph, wound, filled, space.emptyLeaf);
-    // A pocket that faces close on every side, the outside never reaching it, is space the
-    // level encloses: a pool under its liquid surface, a room seen through glass or reached
-    // by teleporter. Players are there even where faces turned every way leave the winding
-    // low; only where the surface hardly wraps it at all is it the inside of a closed object.
-    for (size_t i = 0; i < leafCount; ++i) {
-        if (via[i] == -2 && wound[i] > REACHABLE_WINDING) {
-            space.emptyLeaf[i] = 1;
-        }
-    }
     return space;
 }
 
