@@ -7,7 +7,8 @@
 // surface winds round a point inside it, whichever way the surface faces (SurfaceWinding);
 // when points known to be inside the level are given and the outside cannot reach them,
 // not when the world's boundary reaches it without passing through a face (the outside
-// fill); and always when such a point reaches it that way and the surface wraps it at all.
+// fill); and always when such a point reaches it that way and the surface wraps it more
+// than a tenth of the way.
 // When the outside does reach an inside point the level leaks: the shortest way in is
 // reported and the fill is not trusted.
 
