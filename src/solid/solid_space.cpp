@@ -252,15 +252,16 @@ double HighestWinding(const LeafCell& cell, const SurfaceWinding& winding) {
     return highest;
 }
 
-// Opens every region joined to one of the leaves by openings no face closes, except those
-// the surface hardly wraps and those `closed` marks.
-void OpenReachable(std::vector<int32_t> from, const OpenGraph& graph,
+// Opens every region joined to one of the leaves `from` (-1 for none) by openings no face
+// closes, except those the surface hardly wraps (regions without volume among them) and
+// those `closed` marks.
+void OpenReachable(const std::vector<int32_t>& from, const OpenGraph& graph,
                    const std::vector<double>& wound, const std::vector<uint8_t>& closed,
                    std::vector<uint8_t>& open) {
     std::vector<uint8_t> seen(open.size(), 0);
     std::deque<int32_t> queue;
     const auto visit = [&](int32_t leaf) {
-        if (seen[leaf] == 0 && closed[leaf] == 0 && wound[leaf] > REACHABLE_WINDING) {
+        if (leaf >= 0 && seen[leaf] == 0 && closed[leaf] == 0 && wound[leaf] > REACHABLE_WINDING) {
             seen[leaf] = 1;
             open[leaf] = 1;
             queue.push_back(leaf);
@@ -302,8 +303,14 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     OpenGraph graph = BuildOpenGraph(tree, CRACK_WIDTH_RELATIVE * size, options.threads);
     const std::vector<int32_t> via = FloodFromOutside(space.cells, graph);
     space.outsideLeaves = std::count_if(via.begin(), via.end(), [](int32_t v) { return v != -2; });
+    // Per point known to be inside, its leaf (-1 when in none).
+    std::vector<int32_t> insideLeaves;
     for (const Vector3& p : options.insidePoints) {
-        const int32_t leaf = tree.LocateLeaf(p, 0);
+        insideLeaves.push_back(tree.LocateLeaf(p, 0));
+    }
+    for (size_t k = 0; k < insideLeaves.size(); ++k) {
+        const int32_t leaf = insideLeaves[k];
+        const Vector3 p = options.insidePoints[k];
         if (leaf >= 0 && via[leaf] != -2) {
             MinMax all;
             for (const Winding& ring : surface) {
@@ -327,14 +334,7 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     // Space a player reaches from a start is open even where the surface, full of holes and
     // faces turned every way, winds round it less than half way. Calling it solid would hide
     // it (nothing drawn there) and cut the sight lines through it.
-    std::vector<int32_t> starts;
-    for (const Vector3& p : options.insidePoints) {
-        const int32_t leaf = tree.LocateLeaf(p, 0);
-        if (leaf >= 0 && space.cells[leaf].hasVolume) {
-            starts.push_back(leaf);
-        }
-    }
-    OpenReachable(starts, graph, wound, filled, space.emptyLeaf);
+    OpenReachable(insideLeaves, graph, wound, filled, space.emptyLeaf);
     return space;
 }
 
