@@ -2,12 +2,14 @@
 
 #include "bsp/detail_filter.h"
 #include "bsp/import.h"
+#include "bsp/leaf_cells.h"
 #include "bsp/plane_snap.h"
 #include "bsp/solid_leaves.h"
 #include "bsp/tree_builder.h"
 #include "level/level_mesh.h"
 #include "level/polygon_merge.h"
 #include "portals/portal_builder.h"
+#include "pvs/leaf_clusters.h"
 #include "pvs/visibility.h"
 
 namespace bsppvs {
@@ -34,6 +36,13 @@ std::vector<uint8_t> DetailPolygons(const LevelMesh& level) {
 }
 
 }  // namespace
+
+void BspCompiler::UseDefaultsFor(bool meshFormat) {
+    solidRule = meshFormat ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
+    mergeTriangles = meshFormat;
+    detailGroups = meshFormat;
+    clusterSize = meshFormat ? -1.0f : 0.0f;
+}
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
     const auto import = [&](const LevelMesh& mesh) {
@@ -114,23 +123,49 @@ void BspCompiler::ComputePvs(const VisibilityProgressFn& progress) {
 
 void BspCompiler::BuildGates() {
     bsppvs::BuildGates(*this, portals, gates, gateSets);
+    clusters = {};
+    clusterGraph = {};
+    clusterSizeUsed =
+        clusterSize < 0.0f ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize;
+    if (clusterSizeUsed > 0.0f) {
+        // The leaves' gates stay, with empty sets: they still say which leaves touch.
+        std::vector<Winding> surface;
+        surface.reserve(polys.size());
+        for (const Poly& poly : polys) {
+            surface.push_back(poly.points);
+        }
+        clusters = GroupLeavesByRegion(*this, gates, WorldBox(surface), clusterSizeUsed);
+        clusterGraph = BuildClusterGates(gates, clusters);
+    }
+}
+
+const BspTree& BspCompiler::VisibilityTree() const {
+    return clusterSizeUsed > 0.0f ? clusterGraph.tree : *this;
+}
+
+std::vector<Gate>& BspCompiler::VisibilityGates() {
+    return clusterSizeUsed > 0.0f ? clusterGraph.gates : gates;
 }
 
 void BspCompiler::FloodMightSee() {
-    bsppvs::FloodMightSee(*this, gates, gateSets, threads);
+    bsppvs::FloodMightSee(VisibilityTree(), VisibilityGates(), gateSets, threads);
 }
 
 void BspCompiler::CalcVisibility(const VisibilityProgressFn& progress) {
     if (floodOnly) {
-        visibilityTally = SeeWhatTheFloodReached(gates, progress);
+        visibilityTally = SeeWhatTheFloodReached(VisibilityGates(), progress);
     } else {
-        visibilityTally =
-            bsppvs::CalcVisibility(*this, gates, gateSets, clipSteps, progress, {threads, peers});
+        visibilityTally = bsppvs::CalcVisibility(VisibilityTree(), VisibilityGates(), gateSets,
+                                                 clipSteps, progress, {threads, peers}, maxChains);
     }
 }
 
 void BspCompiler::CompilePvsArray() {
-    bsppvs::CompilePvsArray(*this, gates, pvsBytes);
+    if (clusterSizeUsed > 0.0f) {
+        CompileClusterPvsArray(*this, clusters, clusterGraph, pvsBytes);
+    } else {
+        bsppvs::CompilePvsArray(*this, gates, pvsBytes);
+    }
 }
 
 }  // namespace bsppvs

@@ -15,6 +15,7 @@
 #include "core/zeroed_block.h"
 #include "portals/portal.h"
 #include "pvs/gate.h"
+#include "pvs/leaf_clusters.h"
 #include "pvs/visibility.h"
 #include "solid/solid_space.h"
 
@@ -50,6 +51,9 @@ public:
     ZeroedBlock pvsBytes;
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;
+    // Chains one gate's recursion may follow before the gate sees what its flood reached
+    // (see ChainLimits); 0, the default, for no limit.
+    int64_t maxChains = 0;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,
@@ -61,6 +65,18 @@ public:
     GateExchange* peers = nullptr;
     // What the last visibility pass did: gates committed, run again, received.
     VisibilityTally visibilityTally;
+
+    // Leaves under a node whose region fits in a cube of this side share one set (see
+    // leaf_clusters.h): the visibility pass runs on far fewer, larger openings, and the sets
+    // grow. 0, the default, gives every leaf a set of its own; below 0 picks the size from
+    // the level's leaves (CLUSTER_SIZE_PER_MEDIAN_LEAF).
+    float clusterSize = 0.0f;
+    // The size the clusters were made with (BuildGates); 0 when there are none.
+    float clusterSizeUsed = 0.0f;
+    // With clusterSize > 0, set by BuildGates: the clusters and the gates between them,
+    // which the flood and the recursion then run on instead of the leaves' gates.
+    LeafClusters clusters;
+    ClusterGraph clusterGraph;
 
     // Stop the visibility pass after the flood: every gate sees what its flood reached.
     // Much faster, with larger sets; the viewer never sets it.
@@ -79,6 +95,12 @@ public:
     std::vector<Vector3> insidePoints;
     // With the winding rule, set by BuildTree: the way in from outside, when there is one.
     std::optional<Leak> leak;
+
+    // The defaults for a level's format: native levels bound their open space consistently
+    // and come as the polygons they are meant to be split by; meshes from other tools need
+    // not, come as triangles, and hold far more small structure (the winding rule, merged
+    // triangles, detail groups and clusters of the automatic size).
+    void UseDefaultsFor(bool meshFormat);
 
     // The whole pipeline, stage after stage.
     void Compile(const LevelMesh& level, const VisibilityProgressFn& progress = {});
@@ -99,6 +121,10 @@ public:
 private:
     // The winding rule's tree: every region a leaf, the solid ones then taken out.
     void BuildTreeOfOpenSpace();
+    // The tree and gates the flood and the recursion run on: the clusters' with
+    // clusterSize > 0, else the leaves'.
+    const BspTree& VisibilityTree() const;
+    std::vector<Gate>& VisibilityGates();
 };
 
 }  // namespace bsppvs

@@ -51,7 +51,18 @@ void ChainClipper::Search(int32_t sourceIndex) {
     start.targetGate = sourceIndex;
     separators_.StartSource(sourceIndex);
     seenRange_ = {};
+    chains_ = 0;
     Recurse(source, source.targetLeaf, 0, true);
+    if (maxChains_ > 0 && chains_ > maxChains_) {
+        // Given up: what the flood reached, which holds everything the chains could show.
+        for (int32_t w = words.first; w < words.end; ++w) {
+            seen_[w] |= source.mightSee.WordData()[w - words.first];
+        }
+        if (!words.Empty()) {
+            seenRange_.Add(source.mightSeeRange.first);
+            seenRange_.Add(source.mightSeeRange.end - 1);
+        }
+    }
 }
 
 ChainClipper::UnfinishedRead& ChainClipper::UnfinishedRecord(int32_t gate) {
@@ -182,6 +193,9 @@ bool ChainClipper::ClipStep(int32_t step, const VisState& st, VisState& nw, size
 }
 
 void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool first) {
+    if (maxChains_ > 0 && ++chains_ > maxChains_) {
+        return;
+    }
     seen_[WordOf(leaf)] |= BitOf(leaf);
     seenRange_.Add(leaf);
     onChain_[leaf] = 1;
@@ -193,6 +207,9 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
         const int32_t g = exits[exit];
         const Gate& candidate = gates_[g];
         assert(candidate.targetLeaf != -1 && "gates listed in a leaf lead somewhere");
+        if (maxChains_ > 0 && chains_ > maxChains_) {
+            break;
+        }
         if (!Holds(st, candidate.targetLeaf) || onChain_[candidate.targetLeaf] != 0) {
             continue;
         }

@@ -20,10 +20,11 @@ namespace bsppvs {
 // set, the kept separating planes), so each worker of a parallel pass would own one.
 class ChainClipper {
 public:
-    ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, int32_t clipSteps)
+    ChainClipper(std::vector<Gate>& gates, const std::vector<BspLeaf>& leaves, ChainLimits limits)
         : gates_(gates),
           leaves_(leaves),
-          clipSteps_(clipSteps),
+          clipSteps_(limits.clipSteps),
+          maxChains_(limits.maxChains),
           seen_(WordsFor(leaves.size()), 0),
           onChain_(leaves.size(), 0),
           separators_(gates, leaves) {}
@@ -126,6 +127,9 @@ private:
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
     int32_t clipSteps_;
+    int64_t maxChains_;
+    // Chains the running source has entered (counted only with a limit).
+    int64_t chains_ = 0;
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the
     // shallower levels where they are.
     std::deque<VisState> levels_;

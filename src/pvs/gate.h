@@ -39,6 +39,17 @@ struct Gate {
     int32_t progress = GATE_PENDING;
 };
 
+// How far the recursion of one gate may go.
+struct ChainLimits {
+    // How many of the four separating-plane clips run, 0 to 4.
+    int32_t clipSteps = 4;
+    // Chains a gate's recursion may enter before it gives up, and the gate sees what its
+    // flood reached: still sound, a larger set, and a bound on the time a gate takes. The
+    // count depends only on the chains followed, so the sets stay the same on any number of
+    // threads or processes. 0: no limit.
+    int64_t maxChains = 0;
+};
+
 // What the visibility recursion hands down one chain of gates.
 struct VisState {
     // One bit for every leaf of the level: the leaves still worth looking for along the

@@ -48,12 +48,12 @@ struct Slot {
 class SpeculativePass : public ChainClipper::OrderWatch {
 public:
     SpeculativePass(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& store,
-                    int32_t clipSteps, const std::vector<int32_t>& order,
+                    ChainLimits limits, const std::vector<int32_t>& order,
                     const VisibilityWork& work, const VisibilityProgressFn& progress)
         : tree_(tree),
           gates_(gates),
           store_(store),
-          clipSteps_(clipSteps),
+          limits_(limits),
           order_(order),
           positionOf_(gates.size(), 0),
           threads_(std::max(work.threads, 1)),
@@ -167,7 +167,7 @@ private:
     // until every gate is final.
     void Work(Lane& lane) {
         try {
-            ChainClipper clipper(gates_, tree_.leaves, clipSteps_);
+            ChainClipper clipper(gates_, tree_.leaves, limits_);
             clipper.WatchOrder(this);
             int32_t position = 0;
             for (Claimed claimed = Claim(lane, position); !failed_;
@@ -411,7 +411,7 @@ private:
     const BspTree& tree_;
     std::vector<Gate>& gates_;
     ZeroedArena& store_;
-    int32_t clipSteps_;
+    ChainLimits limits_;
     const std::vector<int32_t>& order_;
     std::vector<int32_t> positionOf_;
     // The source leaf of the gate at each position: the leaf whose chains read it.
@@ -450,10 +450,10 @@ private:
 }  // namespace
 
 VisibilityTally RunSpeculativePass(const BspTree& tree, std::vector<Gate>& gates,
-                                   ZeroedArena& gateSets, int32_t clipSteps,
+                                   ZeroedArena& gateSets, ChainLimits limits,
                                    const std::vector<int32_t>& order, const VisibilityWork& work,
                                    const VisibilityProgressFn& progress) {
-    return SpeculativePass(tree, gates, gateSets, clipSteps, order, work, progress).Run();
+    return SpeculativePass(tree, gates, gateSets, limits, order, work, progress).Run();
 }
 
 }  // namespace bsppvs

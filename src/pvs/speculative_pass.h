@@ -37,7 +37,7 @@ namespace bsppvs {
 // its own is done or too far ahead. A process sends each set it makes final to every other
 // process (see gate_exchange.h), and takes theirs as final.
 VisibilityTally RunSpeculativePass(const BspTree& tree, std::vector<Gate>& gates,
-                                   ZeroedArena& gateSets, int32_t clipSteps,
+                                   ZeroedArena& gateSets, ChainLimits limits,
                                    const std::vector<int32_t>& order, const VisibilityWork& work,
                                    const VisibilityProgressFn& progress);
 

@@ -25,7 +25,8 @@ VisibilityTally SeeWhatTheFloodReached(std::vector<Gate>& gates,
 
 VisibilityTally CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
                                int32_t clipSteps, const VisibilityProgressFn& progress,
-                               const VisibilityWork& work) {
+                               const VisibilityWork& work, int64_t maxChains) {
+    const ChainLimits limits{clipSteps, maxChains};
     // Smallest floods first, so later gates can narrow by finished gates' sharper sets.
     // The sort is stable: gates with equal counts keep index order, so the sets are the
     // same on every run and every machine.
@@ -49,9 +50,9 @@ VisibilityTally CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, Ze
         gate.polygon.GetPlane();
     }
     if (work.threads > 1 || work.peers != nullptr) {
-        return RunSpeculativePass(tree, gates, gateSets, clipSteps, order, work, progress);
+        return RunSpeculativePass(tree, gates, gateSets, limits, order, work, progress);
     }
-    ChainClipper clipper(gates, tree.leaves, clipSteps);
+    ChainClipper clipper(gates, tree.leaves, limits);
     VisibilityTally tally;
     tally.total = static_cast<int64_t>(order.size());
     for (const int32_t index : order) {

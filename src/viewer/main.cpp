@@ -107,11 +107,7 @@ int main(int argc, char** argv) {
     // Created before the import it receives; lives until the process ends.
     view.compiler = std::make_unique<BspCompiler>();
     BspCompiler& compiler = *view.compiler;
-    // Meshes from other tools need not bound their open space consistently.
-    const bool mesh = IsMeshFormat(format);
-    compiler.solidRule = mesh ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
-    compiler.mergeTriangles = mesh;
-    compiler.detailGroups = mesh;
+    compiler.UseDefaultsFor(IsMeshFormat(format));
     // The compile stages recurse as deep as the level is; they run on a stack to match,
     // one after another, while this thread waits.
     RunOnDeepStack([&] {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../support/compiler_levels.h"
@@ -193,6 +194,87 @@ TEST(MazePvsTest, SightLinesThroughEveryPortalReachOnlyListedLeaves) {
         }
         EXPECT_GT(checked, static_cast<int64_t>(compiler.portals.size()));
     }
+}
+
+// The two ways to trade tightness for time: leaves grouped into clusters share one set, and
+// a gate that follows too many chains sees what its flood reached. Each alone and both
+// together, every set only grows, stays sound against random clear sight lines and is the
+// same on any thread count (a gate gives up at the same chain however the gates are shared
+// out); also on a maze turned about a slanted axis, whose regions and hulls are cut at every
+// angle.
+TEST(MazePvsTest, ClustersAndChainLimitsOnlyGrowTheSets) {
+    struct Trade {
+        // Cells are 100 across, but a node's region runs on to the planes above it: regions
+        // of a few cells fit in 800.
+        float clusterSize;
+        // Small enough that many gates of every maze give up.
+        int64_t maxChains;
+    };
+    const Trade trades[] = {{800.0f, 0}, {0.0f, 20}, {800.0f, 20}};
+    const auto compile = [](const PlyModel& model, Trade trade, int32_t threads) {
+        levels::CompiledLevel level{std::make_unique<BspCompiler>(), {}};
+        BspCompiler& compiler = *level.compiler;
+        compiler.clusterSize = trade.clusterSize;
+        compiler.maxChains = trade.maxChains;
+        compiler.threads = threads;
+        compiler.ImportPolys(LevelMeshFromModel(model));
+        level.walls.assign(compiler.buildPolys.begin(), compiler.buildPolys.end());
+        compiler.BuildTree();
+        compiler.BuildPortals();
+        compiler.ComputePvs();
+        return level;
+    };
+    std::vector<std::pair<std::string, std::unique_ptr<PlyModel>>> models;
+    for (const MazeLevel& maze : Mazes()) {
+        models.emplace_back(levels::Describe(maze.options),
+                            BuildMazeModel(GenerateMaze(maze.options), MazeLayout{}));
+    }
+    const MazeOptions turned{8, 8, 3, 0.4, 3};
+    models.emplace_back("turned", BuildMazeModel(GenerateMaze(turned), MazeLayout{}));
+    levels::Reshape(*models.back().second, levels::Shape::TURNED, turned.seed);
+    size_t leaves = 0;
+    size_t clusters = 0;
+    int64_t grownByLimit = 0;  // set entries the chain limit alone added
+    for (const auto& [name, model] : models) {
+        const levels::CompiledLevel plain = levels::CompileWithPvs(*model);
+        const BspCompiler& a = *plain.compiler;
+        for (const Trade trade : trades) {
+            SCOPED_TRACE(name + " cluster size " + std::to_string(trade.clusterSize) +
+                         " max chains " + std::to_string(trade.maxChains));
+            const levels::CompiledLevel traded = compile(*model, trade, 1);
+            const BspCompiler& b = *traded.compiler;
+            ASSERT_EQ(a.leaves.size(), b.leaves.size());
+            if (trade.maxChains == 0) {
+                leaves += b.leaves.size();
+                clusters += b.clusters.Count();
+            }
+            int64_t grown = 0;
+            for (size_t i = 0; i < a.leaves.size(); ++i) {
+                for (size_t j = 0; j < a.leaves.size(); ++j) {
+                    ASSERT_LE(a.leaves[i].pvs[j], b.leaves[i].pvs[j]) << i << " lost " << j;
+                    grown += b.leaves[i].pvs[j] - a.leaves[i].pvs[j];
+                }
+                if (b.clusters.Count() == 0) {
+                    continue;
+                }
+                for (const int32_t mate : b.clusters.members[b.clusters.clusterOf[i]]) {
+                    ASSERT_EQ(b.leaves[i].pvs[mate], 1) << "leaf " << i << " and its cluster";
+                }
+            }
+            if (trade.clusterSize == 0.0f) {
+                grownByLimit += grown;
+            }
+            const VerifyResult result = VerifyPvs(b, traded.walls, 20000, 1);
+            EXPECT_TRUE(result.violations.empty()) << DescribeViolations(result);
+            const levels::CompiledLevel threaded = compile(*model, trade, 2);
+            for (size_t i = 0; i < a.leaves.size(); ++i) {
+                ASSERT_TRUE(std::equal(b.leaves[i].pvs.begin(), b.leaves[i].pvs.end(),
+                                       threaded.compiler->leaves[i].pvs.begin()));
+            }
+        }
+    }
+    EXPECT_LT(2 * clusters, leaves) << "most leaves share a cluster";
+    EXPECT_GT(grownByLimit, 0) << "some gates gave up";
 }
 
 // Nothing in the pass makes the sets symmetric (each direction is computed from its own

@@ -134,14 +134,21 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
     compiler.peers = group.Exchange();
     compiler.clipSteps = options.clipSteps;
     compiler.floodOnly = options.floodOnly;
-    // Native levels bound their open space consistently; meshes from other tools may not.
-    const bool winding = options.solid.empty() ? IsMeshFormat(format) : options.solid == "winding";
-    compiler.solidRule = winding ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
-    const auto choose = [&](const std::string& choice) {
-        return choice.empty() ? IsMeshFormat(format) : choice == "on";
-    };
-    compiler.mergeTriangles = choose(options.merge);
-    compiler.detailGroups = choose(options.detail);
+    compiler.UseDefaultsFor(IsMeshFormat(format));
+    if (!options.solid.empty()) {
+        compiler.solidRule =
+            options.solid == "winding" ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
+    }
+    if (!options.merge.empty()) {
+        compiler.mergeTriangles = options.merge == "on";
+    }
+    if (!options.detail.empty()) {
+        compiler.detailGroups = options.detail == "on";
+    }
+    if (options.clusterSize >= 0.0f) {
+        compiler.clusterSize = options.clusterSize;
+    }
+    compiler.maxChains = options.maxChains;
     compiler.insidePoints = options.inside;
 }
 
@@ -225,6 +232,12 @@ int Compile(const BspcOptions& options, ProcessGroup& group, Deadline* deadline)
         return EXIT_TOO_LARGE;
     }
     clock.Run("gates", [&] { compiler.BuildGates(); });
+    if (compiler.clusterSizeUsed > 0.0f) {
+        PrintLine(options, "cluster count ", static_cast<int64_t>(compiler.clusters.Count()));
+        if (!options.quiet) {
+            std::cout << "cluster size " << compiler.clusterSizeUsed << std::endl;
+        }
+    }
     clock.Run("flood", [&] { compiler.FloodMightSee(); });
     clock.Run("visibility", [&] { compiler.CalcVisibility(MakeProgress(options)); });
     if (options.time) {

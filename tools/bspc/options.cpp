@@ -51,6 +51,16 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
     app.add_flag("--fast", o.floodOnly,
                  "stop the visibility pass after the flood: each gate sees what its flood "
                  "reached (much faster, larger sets)");
+    app.add_option("--cluster-size", o.clusterSize,
+                   "leaves under a node whose region fits in a cube of side S share one set: "
+                   "much faster on big levels, larger sets; 0 gives every leaf its own (the "
+                   "default for native files); for OBJ and glTF the default is twice the "
+                   "median leaf size")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--max-chains", o.maxChains,
+                   "chains one gate's recursion may follow before the gate sees what its flood "
+                   "reached: bounds the time, larger sets; 0 for no limit (the default)")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--up", o.up, "the level's up axis (y or z); a z-up level is turned y-up")
         ->check(CLI::IsMember({"y", "z"}));
     app.add_option("--scale", o.scale, "multiplies every position (for another unit)")

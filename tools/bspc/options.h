@@ -22,9 +22,11 @@ struct BspcOptions {
     int32_t threads = 0;  // 0: one per core
     int32_t clipSteps = 4;
     bool floodOnly = false;
+    float clusterSize = -1.0f;  // -1: by the level's format
+    int64_t maxChains = 0;      // 0: no limit
     std::string up = "y";
     float scale = 1.0f;
-    std::string solid;  // "rule" or "winding"; empty: by the level's format
+    std::string solid;   // "rule" or "winding"; empty: by the level's format
     std::string merge;   // "on" or "off"; empty: by the level's format
     std::string detail;  // "on" or "off"; empty: by the level's format
     std::vector<Vector3> inside;
