@@ -3,12 +3,13 @@
 
     scripts/bench_real.py BUILD_DIR [--levels real-levels] [--maps a,b] [--threads 1]
         [--points 300] [--pairs 2000] [--fast] [--timeout 1800] [--flood-fallback]
-        [--json OUT] [--markdown]
+        [--bspc-args "..."] [--json OUT] [--markdown]
 
 The corpus is what `make real-levels` writes (scripts/real_levels.py): for each map an OBJ
 level and the structure the map shipped with (NAME.map.json). Each map is compiled once
 with `bspc NAME.obj --time --reference NAME.map.json --verify-mesh PAIRS`, and the table
-holds, per map: triangles, leaves, portals, gates, the wall time of each stage, peak memory,
+holds, per map: triangles, leaves, clusters (leaves sharing a set; as many as the leaves
+when every leaf has its own), portals, gates, the wall time of each stage, peak memory,
 playable points that landed in solid space (points drawn in the map's own playable space,
 see --reference in bspc --help), sight-line misses (clear segments between two leaves that
 do not list each other, from both --verify-mesh and the reference pairs), and the fraction
@@ -19,6 +20,7 @@ segment. The results go to BUILD_DIR/bench-real.json (--json) with the commit an
 import argparse
 import json
 import re
+import shlex
 import sys
 from pathlib import Path
 
@@ -33,6 +35,7 @@ REFERENCE_LINE = re.compile(
     r"visible ours ([0-9.]+) shipped ([0-9.]+) clear ([0-9.]+)$", re.M)
 MESH_LINE = re.compile(r"^verify-mesh pairs (\d+) clear (\d+) violations (\d+) ", re.M)
 LEAK_LINE = re.compile(r"leaks: ", re.M)
+CLUSTER_LINE = re.compile(r"^cluster count (\d+)$", re.M)
 
 
 def compile_map(bspc, levels, entry, args):
@@ -42,6 +45,7 @@ def compile_map(bspc, levels, entry, args):
            str(args.points), "--verify-mesh", str(args.pairs)]
     if args.fast:
         cmd.append("--fast")
+    cmd += shlex.split(args.bspc_args)
     status, stdout, stderr, wall, peak = run_measured(["timeout", str(args.timeout)] + cmd)
     flood_only = args.fast
     if status == TIMED_OUT and args.flood_fallback and not args.fast:
@@ -57,7 +61,8 @@ def compile_map(bspc, levels, entry, args):
     mesh = MESH_LINE.search(stdout)
     if not reference or not mesh:
         raise BenchError(f"{name}: bspc printed no reference or verify-mesh line:\n{stdout}")
-    row.update(name=name, triangles=entry["triangles"], wall=wall, peak_mib=peak,
+    clusters = CLUSTER_LINE.search(stdout)
+    row.update(name=name, clusters=int(clusters[1]) if clusters else row["leaves"], triangles=entry["triangles"], wall=wall, peak_mib=peak,
                gates=2 * row["portals"], leaks=bool(LEAK_LINE.search(stderr)),
                points=int(reference[1]), in_solid=int(reference[2]),
                reference_pairs=int(reference[3]), reference_misses=int(reference[5]),
@@ -67,7 +72,7 @@ def compile_map(bspc, levels, entry, args):
     return row
 
 
-HEADERS = (["map", "triangles", "leaves", "portals", "gates"] + [h for h, _ in TIME_COLUMNS] +
+HEADERS = (["map", "triangles", "leaves", "clusters", "portals", "gates"] + [h for h, _ in TIME_COLUMNS] +
            ["MiB", "leaks", "in solid", "misses", "ours", "shipped", "clear"])
 # What `timeout` exits with when it had to stop the command.
 TIMED_OUT = 124
@@ -79,7 +84,8 @@ def cells(row):
     if flood_only:
         # The recursion never ran: its time and the total are not known.
         times[-3:] = ["-", times[-2], "-"]
-    return ([row["name"], f"{row['triangles']:,}", f"{row['leaves']:,}", f"{row['portals']:,}",
+    return ([row["name"], f"{row['triangles']:,}", f"{row['leaves']:,}",
+             f"{row.get('clusters', row['leaves']):,}", f"{row['portals']:,}",
              f"{row['gates']:,}"] + times +
             [f"{row['peak_mib']:.0f}", "yes" if row["leaks"] else "no",
              f"{row['in_solid']}/{row['points']}",
@@ -116,6 +122,8 @@ def main(argv=None):
     parser.add_argument("--flood-fallback", action="store_true",
                         help="when a map does not finish in --timeout, compile it again with "
                         "--fast and mark its row flood-only")
+    parser.add_argument("--bspc-args", default="",
+                        help="more bspc options, as one string (e.g. \"--cluster-size 0\")")
     parser.add_argument("--json", help="where to write the results "
                         "(default BUILD_DIR/bench-real.json)")
     parser.add_argument("--markdown", action="store_true", help="print a Markdown table")
