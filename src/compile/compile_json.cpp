@@ -77,7 +77,12 @@ void WriteLeaves(const BspCompiler& compiler, JsonOut& json) {
         json.Raw(i == 0 ? "\n  " : ",\n  ").Raw("{\"firstPoly\": ").Int(leaf.firstPoly);
         json.Raw(", \"endPoly\": ").Int(leaf.endPoly);
         json.Raw(", \"bounds\": {\"center\": ").Vec(leaf.bounds.center);
-        json.Raw(", \"halfExtent\": ").Vec(leaf.bounds.halfExtent).Raw("}, \"pvs\": [");
+        json.Raw(", \"halfExtent\": ").Vec(leaf.bounds.halfExtent).Raw("}");
+        // Leaves of one cluster share their set, which an engine may then store once.
+        if (compiler.clusters.Count() > 0) {
+            json.Raw(", \"cluster\": ").Int(compiler.clusters.clusterOf[i]);
+        }
+        json.Raw(", \"pvs\": [");
         bool firstEntry = true;
         for (size_t j = 0; j < leaf.pvs.size(); ++j) {
             if (leaf.pvs[j] != 0) {
