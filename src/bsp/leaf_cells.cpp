@@ -217,11 +217,10 @@ PlaneD Toward(const Plane& plane, bool front) {
 
 }  // namespace
 
-Bounds WorldBox(const std::vector<Winding>& polygons) {
-    MinMax all;
-    for (const Winding& ring : polygons) {
-        all.Fold(ring);
-    }
+namespace {
+
+// The box of the folded corners, grown as WorldBox promises.
+Bounds GrownBox(const MinMax& all) {
     if (all.empty) {
         return {};
     }
@@ -230,6 +229,24 @@ Bounds WorldBox(const std::vector<Winding>& polygons) {
     const double largest = std::max({h.x, h.y, h.z});
     const auto margin = static_cast<float>(WORLD_MARGIN_RELATIVE * largest + WORLD_MARGIN_ABSOLUTE);
     return {box.center, {h.x + margin, h.y + margin, h.z + margin}};
+}
+
+}  // namespace
+
+Bounds WorldBox(const std::vector<Winding>& polygons) {
+    MinMax all;
+    for (const Winding& ring : polygons) {
+        all.Fold(ring);
+    }
+    return GrownBox(all);
+}
+
+Bounds WorldBox(const std::vector<Poly>& polygons) {
+    MinMax all;
+    for (const Poly& poly : polygons) {
+        all.Fold(poly.points);
+    }
+    return GrownBox(all);
 }
 
 namespace {

@@ -36,5 +36,6 @@ std::vector<Bounds> ComputeNodeRegionBounds(const BspTree& tree, const Bounds& w
 
 // A box round every polygon of the list, grown on every side so that no polygon touches it.
 Bounds WorldBox(const std::vector<Winding>& polygons);
+Bounds WorldBox(const std::vector<Poly>& polygons);
 
 }  // namespace bsppvs

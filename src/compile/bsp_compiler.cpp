@@ -129,12 +129,7 @@ void BspCompiler::BuildGates() {
         clusterSize < 0.0f ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize;
     if (clusterSizeUsed > 0.0f) {
         // The leaves' gates stay, with empty sets: they still say which leaves touch.
-        std::vector<Winding> surface;
-        surface.reserve(polys.size());
-        for (const Poly& poly : polys) {
-            surface.push_back(poly.points);
-        }
-        clusters = GroupLeavesByRegion(*this, gates, WorldBox(surface), clusterSizeUsed);
+        clusters = GroupLeavesByRegion(*this, gates, WorldBox(polys), clusterSizeUsed);
         clusterGraph = BuildClusterGates(gates, clusters);
     }
 }

@@ -212,17 +212,11 @@ TEST(MazePvsTest, ClustersAndChainLimitsOnlyGrowTheSets) {
     };
     const Trade trades[] = {{800.0f, 0}, {0.0f, 20}, {800.0f, 20}};
     const auto compile = [](const PlyModel& model, Trade trade, int32_t threads) {
-        levels::CompiledLevel level{std::make_unique<BspCompiler>(), {}};
-        BspCompiler& compiler = *level.compiler;
-        compiler.clusterSize = trade.clusterSize;
-        compiler.maxChains = trade.maxChains;
-        compiler.threads = threads;
-        compiler.ImportPolys(LevelMeshFromModel(model));
-        level.walls.assign(compiler.buildPolys.begin(), compiler.buildPolys.end());
-        compiler.BuildTree();
-        compiler.BuildPortals();
-        compiler.ComputePvs();
-        return level;
+        return levels::CompileWithPvs(model, [&](BspCompiler& compiler) {
+            compiler.clusterSize = trade.clusterSize;
+            compiler.maxChains = trade.maxChains;
+            compiler.threads = threads;
+        });
     };
     std::vector<std::pair<std::string, std::unique_ptr<PlyModel>>> models;
     for (const MazeLevel& maze : Mazes()) {

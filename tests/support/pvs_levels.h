@@ -5,6 +5,7 @@
 // sight-line checks test segments against.
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,8 +23,13 @@ struct CompiledLevel {
     std::vector<Poly> walls;
 };
 
-inline CompiledLevel CompileWithPvs(const PlyModel& model) {
+// `configure` may set the compiler's options before the first stage.
+inline CompiledLevel CompileWithPvs(const PlyModel& model,
+                                    const std::function<void(BspCompiler&)>& configure = {}) {
     CompiledLevel level{std::make_unique<BspCompiler>(), {}};
+    if (configure) {
+        configure(*level.compiler);
+    }
     level.compiler->ImportPolys(LevelMeshFromModel(model));
     level.walls.assign(level.compiler->buildPolys.begin(), level.compiler->buildPolys.end());
     level.compiler->BuildTree();
