@@ -158,7 +158,7 @@ bool ChainClipper::ClipBySeparators(VisState& st, VisState& nw, size_t exit) {
     return true;
 }
 
-bool ChainClipper::ClipStep(int32_t step, const VisState& st, VisState& nw, size_t exit) {
+bool ChainClipper::ClipStep(int32_t step, VisState& st, VisState& nw, size_t exit) {
     // Steps 0 and 1 cut the candidate by the planes between the chain's two polygons, one
     // way and the other; steps 2 and 3 cut the source by the planes between the last gate
     // and the candidate.
@@ -180,6 +180,14 @@ bool ChainClipper::ClipStep(int32_t step, const VisState& st, VisState& nw, size
             chainPair ? separators_.ChainPair(oneGate, otherGate, exit, oneFirst)
                       : separators_.SourcePair(otherGate, oneFirst);
         changed = ClipByPlanes(planes.data, planes.count, c, keepBack, scratch_);
+    } else if (!chainPair) {
+        // The same planes for every candidate of this state: found once.
+        std::vector<Plane>& planes = st.separators.planes[step];
+        if (!st.separators.known[step]) {
+            FindSeparatingPlanes(a.points, b.points, planes);
+            st.separators.known[step] = true;
+        }
+        changed = ClipByPlanes(planes.data(), planes.size(), c, keepBack, scratch_);
     } else {
         ForEachSeparatingPlane(a.points, b.points, [&](const Plane& plane) {
             changed |= c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch_);
@@ -202,6 +210,7 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
+    st.separators.known[0] = st.separators.known[1] = false;
     const std::vector<int32_t>& exits = leaves_[leaf].gateIndices;
     for (size_t exit = 0; exit < exits.size(); ++exit) {
         const int32_t g = exits[exit];

@@ -120,7 +120,7 @@ private:
 
     // One step: cuts c by the planes separating a from b, from the cache when both are
     // whole gate polygons. False when nothing of c is left.
-    bool ClipStep(int32_t step, const VisState& st, VisState& nw, size_t exit);
+    bool ClipStep(int32_t step, VisState& st, VisState& nw, size_t exit);
 
     void Recurse(const Gate& source, int32_t leaf, size_t depth, bool first);
 

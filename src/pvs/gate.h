@@ -66,6 +66,15 @@ struct VisState {
     // has cut them.
     int32_t sourceGate = -1;
     int32_t targetGate = -1;
+    // The planes separating sourcePoly from targetPoly ([0]) and targetPoly from sourcePoly
+    // ([1]), which cut every candidate gate of the state alike: found at the first candidate
+    // that needs them (when known[k]) and kept for the others. Gate pairs have a cache of
+    // their own; these are for polygons a clip has cut.
+    struct Separators {
+        std::vector<Plane> planes[2];
+        bool known[2] = {false, false};
+    };
+    Separators separators;
 };
 
 }  // namespace bsppvs
