@@ -42,6 +42,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     mergeTriangles = meshFormat;
     detailGroups = meshFormat;
     clusterSize = meshFormat ? -1.0f : 0.0f;
+    dropUnreachable = meshFormat;
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
@@ -151,7 +152,8 @@ void BspCompiler::CalcVisibility(const VisibilityProgressFn& progress) {
         visibilityTally = SeeWhatTheFloodReached(VisibilityGates(), progress);
     } else {
         visibilityTally = bsppvs::CalcVisibility(VisibilityTree(), VisibilityGates(), gateSets,
-                                                 clipSteps, progress, {threads, peers}, maxChains);
+                                                 {clipSteps, maxChains, dropUnreachable}, progress,
+                                                 {threads, peers});
     }
 }
 

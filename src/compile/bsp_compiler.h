@@ -54,6 +54,8 @@ public:
     // Chains one gate's recursion may follow before the gate sees what its flood reached
     // (see ChainLimits); 0, the default, for no limit.
     int64_t maxChains = 0;
+    // Whether chains drop the leaves no sight line through them reaches (see ChainLimits).
+    bool dropUnreachable = false;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,
@@ -99,7 +101,8 @@ public:
     // The defaults for a level's format: native levels bound their open space consistently
     // and come as the polygons they are meant to be split by; meshes from other tools need
     // not, come as triangles, and hold far more small structure (the winding rule, merged
-    // triangles, detail groups and clusters of the automatic size).
+    // triangles, detail groups, clusters of the automatic size, and chains that drop the
+    // leaves out of their reach).
     void UseDefaultsFor(bool meshFormat);
 
     // The whole pipeline, stage after stage.

@@ -52,6 +52,11 @@ inline constexpr float FLAT_RING_DISTANCE = EPSILON;
 inline constexpr float PLANE_SNAP_NORMAL = 1e-5f;
 inline constexpr float PLANE_SNAP_DISTANCE = 0.5f * POLY_CLASSIFY_EPSILON;
 
+// How far beyond a chain's separating plane the box of the gates into a leaf must lie for the
+// leaf to count as out of the chain's reach, in units, besides the margin the planes' own
+// tolerance needs; and the least source-to-pass distance that margin is scaled by.
+inline constexpr float UNREACHABLE_MARGIN = 0.1f;
+inline constexpr float UNREACHABLE_MIN_GAP = 1.0f;
 // Squared length of a separating plane's normal, after normalising it, below which the
 // plane is not used: a cross product that is tiny but not zero can normalise to a vector
 // far from unit length, or to nothing at all.

@@ -6,13 +6,24 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cassert>
+#include <cmath>
 
 #include "geometry/tolerances.h"
 #include "pvs/polygon_clips.h"
 #include "pvs/set_layout.h"
 
 namespace bsppvs {
+
+namespace {
+
+// A chain tests its unseen leaves against its separating planes only when there are at
+// most this many: each test costs a few dozen plane-box checks, and a chain with many
+// unseen leaves left is rarely ended by the test.
+constexpr int32_t UNREACHABLE_TEST_LIMIT = 256;
+
+}  // namespace
 
 void ChainClipper::Run(int32_t sourceIndex, ZeroedArena& store) {
     Search(sourceIndex);
@@ -181,13 +192,19 @@ bool ChainClipper::ClipStep(int32_t step, VisState& st, VisState& nw, size_t exi
                       : separators_.SourcePair(otherGate, oneFirst);
         changed = ClipByPlanes(planes.data, planes.count, c, keepBack, scratch_);
     } else if (!chainPair) {
-        // The same planes for every candidate of this state: found once.
-        std::vector<Plane>& planes = st.separators.planes[step];
-        if (!st.separators.known[step]) {
-            FindSeparatingPlanes(a.points, b.points, planes);
-            st.separators.known[step] = true;
+        // The same planes for every candidate of this state, in the search's order: the
+        // ones found for earlier candidates first, then the search goes on while c lasts.
+        SeparatorSearch& search = st.separators[step];
+        size_t k = 0;
+        while (!c.points.empty()) {
+            if (k < search.planes.size()) {
+                changed |= c.ClipInPlace(search.planes[k++], EPSILON, keepBack != 0, scratch_);
+            } else if (!search.Finished(a.points)) {
+                search.Step(a.points, b.points);
+            } else {
+                break;
+            }
         }
-        changed = ClipByPlanes(planes.data(), planes.size(), c, keepBack, scratch_);
     } else {
         ForEachSeparatingPlane(a.points, b.points, [&](const Plane& plane) {
             changed |= c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch_);
@@ -210,7 +227,11 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
-    st.separators.known[0] = st.separators.known[1] = false;
+    st.separators[0].Restart();
+    st.separators[1].Restart();
+    if (dropUnreachable_ && !first && depth > 0) {
+        DropUnreachable(st);
+    }
     const std::vector<int32_t>& exits = leaves_[leaf].gateIndices;
     for (size_t exit = 0; exit < exits.size(); ++exit) {
         const int32_t g = exits[exit];
@@ -244,6 +265,85 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
         Recurse(source, candidate.targetLeaf, depth + 1, false);
     }
     onChain_[leaf] = 0;
+}
+
+void ChainClipper::FindEntryBoxes() {
+    entryBoxes_.assign(leaves_.size(), MinMax{});
+    for (const Gate& gate : gates_) {
+        if (gate.targetLeaf >= 0) {
+            entryBoxes_[gate.targetLeaf].Fold(gate.polygon.points);
+        }
+    }
+}
+
+namespace {
+
+Vector3 Centre(const Winding& ring) {
+    Vector3 sum = ORIGIN;
+    for (const Vector3& p : ring) {
+        sum = Add(sum, p);
+    }
+    return Scale(sum, 1.0f / static_cast<float>(ring.size()));
+}
+
+// The least and greatest signed distance of the box's corners from the plane.
+std::pair<float, float> DistanceRange(const Plane& plane, const MinMax& box) {
+    const Vector3 n = plane.Normal();
+    const Vector3 centre = Scale(Add(box.min, box.max), 0.5f);
+    const Vector3 half = Scale(Subtract(box.max, box.min), 0.5f);
+    const float middle = plane.SignedDistance(centre);
+    const float reach = std::fabs(n.x) * half.x + std::fabs(n.y) * half.y + std::fabs(n.z) * half.z;
+    return {middle - reach, middle + reach};
+}
+
+}  // namespace
+
+void ChainClipper::DropUnreachable(VisState& st) {
+    int32_t fresh = 0;
+    for (int32_t w = st.words.first; w < st.words.end; ++w) {
+        fresh += std::popcount(st.mightSee[w] & ~seen_[w]);
+    }
+    if (fresh == 0 || fresh > UNREACHABLE_TEST_LIMIT) {
+        return;
+    }
+    // Planes of [0] have the source behind and the pass in front, those of [1] the other
+    // way round: a line from the source through the pass stays in front of the first and
+    // behind the second beyond the pass.
+    const Winding& s = st.sourcePoly.points;
+    const Winding& p = st.targetPoly.points;
+    for (int k = 0; k < 2; ++k) {
+        while (!st.separators[k].Finished(k == 0 ? s : p)) {
+            st.separators[k].Step(k == 0 ? s : p, k == 0 ? p : s);
+        }
+    }
+    // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
+    // the wrong side; a line through two such corners strays from the plane by that much
+    // for every length of the source-to-pass distance it runs on beyond the pass.
+    const Vector3 passCentre = Centre(p);
+    const Vector3 across = Subtract(passCentre, Centre(s));
+    const float gap = std::max(std::sqrt(Dot(across, across)), UNREACHABLE_MIN_GAP);
+    for (int32_t w = st.words.first; w < st.words.end; ++w) {
+        for (uint64_t bits = st.mightSee[w] & ~seen_[w]; bits != 0; bits &= bits - 1) {
+            const int32_t leaf = w * LEAVES_PER_WORD + std::countr_zero(bits);
+            const MinMax& box = entryBoxes_[leaf];
+            if (box.empty) {
+                continue;
+            }
+            const Vector3 away = Subtract(Scale(Add(box.min, box.max), 0.5f), passCentre);
+            const float runs = std::sqrt(Dot(away, away)) / gap + 1.0f;
+            const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * runs;
+            bool unreachable = false;
+            for (const Plane& plane : st.separators[0].planes) {
+                unreachable = unreachable || DistanceRange(plane, box).second < -margin;
+            }
+            for (const Plane& plane : st.separators[1].planes) {
+                unreachable = unreachable || DistanceRange(plane, box).first > margin;
+            }
+            if (unreachable) {
+                st.mightSee[w] &= ~BitOf(leaf);
+            }
+        }
+    }
 }
 
 }  // namespace bsppvs

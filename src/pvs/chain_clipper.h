@@ -25,9 +25,14 @@ public:
           leaves_(leaves),
           clipSteps_(limits.clipSteps),
           maxChains_(limits.maxChains),
+          dropUnreachable_(limits.dropUnreachable),
           seen_(WordsFor(leaves.size()), 0),
           onChain_(leaves.size(), 0),
-          separators_(gates, leaves) {}
+          separators_(gates, leaves) {
+        if (dropUnreachable_) {
+            FindEntryBoxes();
+        }
+    }
 
     // Fills the sees, stored in store, and seesRange of gate `source` by following every
     // chain of gates from it. Reads the other gates' polygons (whose planes must be
@@ -124,10 +129,18 @@ private:
 
     void Recurse(const Gate& source, int32_t leaf, size_t depth, bool first);
 
+    // Per leaf, the box of the polygons of the gates into it (see ChainLimits).
+    void FindEntryBoxes();
+    // Drops from st's set the leaves not yet seen that no line through st's source and pass
+    // polygons reaches, when there are few enough of them to test.
+    void DropUnreachable(VisState& st);
+
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
     int32_t clipSteps_;
     int64_t maxChains_;
+    bool dropUnreachable_;
+    std::vector<MinMax> entryBoxes_;
     // Chains the running source has entered (counted only with a limit).
     int64_t chains_ = 0;
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the

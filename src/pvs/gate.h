@@ -8,6 +8,7 @@
 
 #include "bsp/build_poly.h"
 #include "pvs/leaf_bits.h"
+#include "pvs/polygon_clips.h"
 
 namespace bsppvs {
 
@@ -48,6 +49,12 @@ struct ChainLimits {
     // count depends only on the chains followed, so the sets stay the same on any number of
     // threads or processes. 0: no limit.
     int64_t maxChains = 0;
+    // Whether a chain drops from its set the leaves no sight line through its source and
+    // pass polygons can reach (the boxes of the gates into them lie wholly outside the
+    // planes separating the two): sound, and chains stop sooner, but the sets can come out
+    // smaller than the plain search's, which keeps leaves its clips let through by their
+    // tolerance.
+    bool dropUnreachable = false;
 };
 
 // What the visibility recursion hands down one chain of gates.
@@ -66,15 +73,11 @@ struct VisState {
     // has cut them.
     int32_t sourceGate = -1;
     int32_t targetGate = -1;
-    // The planes separating sourcePoly from targetPoly ([0]) and targetPoly from sourcePoly
-    // ([1]), which cut every candidate gate of the state alike: found at the first candidate
-    // that needs them (when known[k]) and kept for the others. Gate pairs have a cache of
-    // their own; these are for polygons a clip has cut.
-    struct Separators {
-        std::vector<Plane> planes[2];
-        bool known[2] = {false, false};
-    };
-    Separators separators;
+    // The searches for the planes separating sourcePoly from targetPoly ([0]) and targetPoly
+    // from sourcePoly ([1]), which cut every candidate gate of the state alike: a search
+    // goes only as far as a candidate needs, and the next candidate reuses what it found.
+    // Gate pairs have a cache of their own; these are for polygons a clip has cut.
+    SeparatorSearch separators[2];
 };
 
 }  // namespace bsppvs

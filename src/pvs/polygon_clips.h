@@ -82,39 +82,80 @@ struct CandidatePlanes {
     }
 };
 
+// For edge number edgeIndex of a and the corners of b from `first` (at most LANES of them),
+// calls use(plane) for every plane through the edge and one of the corners that has a
+// wholly on one side and b wholly on the other, turned so that a lies behind it; false when
+// use returned false.
+template <typename Use>
+bool SeparatingPlanesOfRun(const Winding& a, const Winding& b, size_t edgeIndex, size_t first,
+                           Use&& use) {
+    const Vector3 p = a[edgeIndex];
+    const Vector3 edge = Subtract(a[edgeIndex + 1 < a.size() ? edgeIndex + 1 : 0], p);
+    CandidatePlanes planes;
+    planes.Make(p, edge, b, first);
+    const size_t lanes = std::min(CandidatePlanes::LANES, b.size() - first);
+    for (size_t l = 0; l < lanes; ++l) {
+        // b must lie wholly on one side; reversing a plane mirrors every distance exactly,
+        // so b's side is read before the turn, and a polygon b does not lie wholly beside
+        // costs no look at a.
+        if (planes.unusable[l] != 0 || planes.front[l] == planes.back[l]) {
+            continue;
+        }
+        const Plane plane(planes.a[l], planes.b[l], planes.c[l], planes.d[l]);
+        const PolySide sideOfA = ClassifyRing(plane, a);
+        if (sideOfA != (planes.front[l] != 0 ? BACK : FRONT)) {
+            continue;
+        }
+        if (!use(sideOfA == FRONT ? plane.Reversed() : plane)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Calls use(plane) for every plane through an edge of a and a vertex of b that has a wholly
 // on one side and b wholly on the other, turned so that a lies behind it, edge by edge of
 // a and vertex by vertex of b; stops early when use returns false.
 template <typename Use>
 void ForEachSeparatingPlane(const Winding& a, const Winding& b, Use&& use) {
-    constexpr size_t LANES = CandidatePlanes::LANES;
-    const size_t edgeCount = a.size();
-    CandidatePlanes planes;
-    for (size_t i = 0; i < edgeCount; ++i) {
-        const Vector3 p = a[i];
-        const Vector3 edge = Subtract(a[i + 1 < edgeCount ? i + 1 : 0], p);
-        for (size_t first = 0; first < b.size(); first += LANES) {
-            planes.Make(p, edge, b, first);
-            const size_t lanes = std::min(LANES, b.size() - first);
-            for (size_t l = 0; l < lanes; ++l) {
-                // b must lie wholly on one side; reversing a plane mirrors every distance
-                // exactly, so b's side is read before the turn, and a polygon b does not
-                // lie wholly beside costs no look at a.
-                if (planes.unusable[l] != 0 || planes.front[l] == planes.back[l]) {
-                    continue;
-                }
-                const Plane plane(planes.a[l], planes.b[l], planes.c[l], planes.d[l]);
-                const PolySide sideOfA = ClassifyRing(plane, a);
-                if (sideOfA != (planes.front[l] != 0 ? BACK : FRONT)) {
-                    continue;
-                }
-                if (!use(sideOfA == FRONT ? plane.Reversed() : plane)) {
-                    return;
-                }
+    for (size_t i = 0; i < a.size(); ++i) {
+        for (size_t first = 0; first < b.size(); first += CandidatePlanes::LANES) {
+            if (!SeparatingPlanesOfRun(a, b, i, first, use)) {
+                return;
             }
         }
     }
 }
+
+// A search for the separating planes of ForEachSeparatingPlane(a, b) that can stop and go
+// on later: the planes found so far, in its order, and where it stands (the edge of a and
+// the first corner of b of the next run of candidates).
+struct SeparatorSearch {
+    std::vector<Plane> planes;
+    size_t edge = 0;
+    size_t first = 0;
+
+    void Restart() {
+        planes.clear();
+        edge = 0;
+        first = 0;
+    }
+    bool Finished(const Winding& a) const { return edge >= a.size(); }
+    // Adds the planes of the next run of candidates. Requires !Finished(a).
+    void Step(const Winding& a, const Winding& b) {
+        if (!b.empty()) {
+            SeparatingPlanesOfRun(a, b, edge, first, [&](const Plane& plane) {
+                planes.push_back(plane);
+                return true;
+            });
+        }
+        first += CandidatePlanes::LANES;
+        if (first >= b.size()) {
+            first = 0;
+            ++edge;
+        }
+    }
+};
 
 // The planes of ForEachSeparatingPlane(a, b), in its order, in planes (replaced).
 void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes);

@@ -24,9 +24,8 @@ VisibilityTally SeeWhatTheFloodReached(std::vector<Gate>& gates,
 }
 
 VisibilityTally CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
-                               int32_t clipSteps, const VisibilityProgressFn& progress,
-                               const VisibilityWork& work, int64_t maxChains) {
-    const ChainLimits limits{clipSteps, maxChains};
+                               ChainLimits limits, const VisibilityProgressFn& progress,
+                               const VisibilityWork& work) {
     // Smallest floods first, so later gates can narrow by finished gates' sharper sets.
     // The sort is stable: gates with equal counts keep index order, so the sets are the
     // same on every run and every machine.

@@ -57,13 +57,12 @@ void FloodMightSee(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& g
 
 // Sets every gate's sees (stored in gateSets) and seesRange and leaves every gate
 // GATE_DONE. Gates are taken in the order of their flood sizes, smallest first, so later
-// gates narrow by the sharper sets of finished ones. clipSteps (0 to 4) is how many of the
-// four separating-plane clips run, and maxChains how many chains one gate may follow (see
-// ChainLimits). With more than one thread or with peers, gates run side
-// by side and commit in that order (see speculative_pass.h): the same sets.
+// gates narrow by the sharper sets of finished ones. limits says how far the recursion goes
+// (see ChainLimits). With more than one thread or with peers, gates run side by side and
+// commit in that order (see speculative_pass.h): the same sets.
 VisibilityTally CalcVisibility(const BspTree& tree, std::vector<Gate>& gates, ZeroedArena& gateSets,
-                               int32_t clipSteps = 4, const VisibilityProgressFn& progress = {},
-                               const VisibilityWork& work = {}, int64_t maxChains = 0);
+                               ChainLimits limits = {}, const VisibilityProgressFn& progress = {},
+                               const VisibilityWork& work = {});
 
 // Instead of CalcVisibility: every gate sees what its flood reached, in the same storage.
 // Much faster, with larger sets.

@@ -269,7 +269,7 @@ TEST(ReferenceVisibility, CompilerGivesTheSameBytesAsThePlainPass) {
         if (c.shape != levels::Shape::GRID) {
             compiler.BuildGates();
             compiler.FloodMightSee();
-            bsppvs::CalcVisibility(compiler, compiler.gates, compiler.gateSets, 3);
+            bsppvs::CalcVisibility(compiler, compiler.gates, compiler.gateSets, {3});
             int32_t differ = 0;
             for (size_t g = 0; g < expected.size(); ++g) {
                 differ += compiler.gates[g].sees == expected[g].sees ? 0 : 1;

@@ -149,6 +149,9 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
         compiler.clusterSize = options.clusterSize;
     }
     compiler.maxChains = options.maxChains;
+    if (!options.reachCull.empty()) {
+        compiler.dropUnreachable = options.reachCull == "on";
+    }
     compiler.insidePoints = options.inside;
 }
 

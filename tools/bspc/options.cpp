@@ -61,6 +61,11 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "chains one gate's recursion may follow before the gate sees what its flood "
                    "reached: bounds the time, larger sets; 0 for no limit (the default)")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--reach-cull", o.reachCull,
+                   "chains drop the leaves no sight line through them can reach, and stop "
+                   "sooner: on (the default for OBJ and glTF; much faster on open levels, sets "
+                   "as tight or tighter) or off (the default for native files)")
+        ->check(CLI::IsMember({"on", "off"}));
     app.add_option("--up", o.up, "the level's up axis (y or z); a z-up level is turned y-up")
         ->check(CLI::IsMember({"y", "z"}));
     app.add_option("--scale", o.scale, "multiplies every position (for another unit)")
