@@ -8,6 +8,7 @@
 #include "bsp/tree_builder.h"
 #include "level/level_mesh.h"
 #include "level/polygon_merge.h"
+#include "level/thin_patches.h"
 #include "portals/portal_builder.h"
 #include "pvs/leaf_clusters.h"
 #include "pvs/visibility.h"
@@ -27,10 +28,12 @@ void BspCompiler::Compile(const LevelMesh& level, const VisibilityProgressFn& pr
 
 namespace {
 
-std::vector<uint8_t> DetailPolygons(const LevelMesh& level) {
-    std::vector<uint8_t> isDetail(level.polygons.size(), 0);
-    for (size_t f = 0; f < level.polygons.size(); ++f) {
-        isDetail[f] = IsDetailName(level.GroupName(f)) ? 1 : 0;
+std::vector<uint8_t> DetailPolygons(const LevelMesh& level, bool byName, float thinnerThan) {
+    std::vector<uint8_t> isDetail = thinnerThan > 0.0f
+                                        ? ThinPatches(level, thinnerThan)
+                                        : std::vector<uint8_t>(level.polygons.size(), 0);
+    for (size_t f = 0; f < level.polygons.size() && byName; ++f) {
+        isDetail[f] |= IsDetailName(level.GroupName(f)) ? 1 : 0;
     }
     return isDetail;
 }
@@ -47,8 +50,9 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
     const auto import = [&](const LevelMesh& mesh) {
-        const std::vector<uint8_t> isDetail =
-            detailGroups ? DetailPolygons(mesh) : std::vector<uint8_t>{};
+        const std::vector<uint8_t> isDetail = detailGroups || detailWidth > 0.0f
+                                                  ? DetailPolygons(mesh, detailGroups, detailWidth)
+                                                  : std::vector<uint8_t>{};
         bsppvs::ImportPolys(mesh, isDetail, buildPolys, detailPolys);
     };
     if (mergeTriangles) {

@@ -92,6 +92,9 @@ public:
     // the tree: they neither split it nor block a sight line, and are listed in the leaves
     // they lie in (see FilterDetailIntoLeaves).
     bool detailGroups = false;
+    // Polygons of flat patches thinner than this (see ThinPatches) are detail as well; 0 for
+    // none.
+    float detailWidth = 0.0f;
     // Points in the level's open space (the level's marked points are added on import):
     // with the winding rule they confirm the outside fill, or show that the level leaks.
     std::vector<Vector3> insidePoints;

@@ -57,6 +57,10 @@ inline constexpr float PLANE_SNAP_DISTANCE = 0.5f * POLY_CLASSIFY_EPSILON;
 // tolerance needs; and the least source-to-pass distance that margin is scaled by.
 inline constexpr float UNREACHABLE_MARGIN = 0.1f;
 inline constexpr float UNREACHABLE_MIN_GAP = 1.0f;
+// Two mesh polygons that share a corner lie in one flat patch (see ThinPatches) when their
+// unit normals' dot product exceeds this and their planes' distances differ by no more than
+// POLY_CLASSIFY_EPSILON.
+inline constexpr float THIN_PATCH_NORMAL_DOT = 0.9999f;
 // Squared length of a separating plane's normal, after normalising it, below which the
 // plane is not used: a cross product that is tiny but not zero can normalise to a vector
 // far from unit length, or to nothing at all.

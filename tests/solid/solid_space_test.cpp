@@ -168,8 +168,9 @@ TEST(SolidSpaceTest, LeaksAreTracedFromTheInsidePointThroughTheHole) {
 }
 
 // The rules for meshes that keep real levels small: a floor of many triangles joined into
-// one polygon, and a detailed pillar that neither splits the room nor hides anything, yet
-// is listed in the room's leaf. Both levels keep their sets sound against clear segments.
+// one polygon, and a detailed pillar and a thin trim along a wall (detail by its width) that
+// neither split the room nor hide anything, yet are listed in the room's leaf. The sets stay
+// sound against clear segments.
 TEST(MeshRulesTest, MergedFloorsAndDetailKeepTheRoomOneLeaf) {
     MeshBuilder level;
     level.Box({-200, 0, -200}, {200, 200, 200}, true, 2);  // the floor comes as triangles
@@ -185,6 +186,7 @@ TEST(MeshRulesTest, MergedFloorsAndDetailKeepTheRoomOneLeaf) {
         }
     }
     level.Box({-50, 0, -50}, {50, 120, 50}, false, -1, "detail_pillar");
+    level.Box({192, 100, -200}, {200, 108, 200}, false, -1, "trim");
     // Positions shared as an exporter shares them, so that neighbours share edges.
     WeldPositions(level.mesh);
 
@@ -192,17 +194,19 @@ TEST(MeshRulesTest, MergedFloorsAndDetailKeepTheRoomOneLeaf) {
     compiler.solidRule = SolidRule::WINDING;
     compiler.mergeTriangles = true;
     compiler.detailGroups = true;
+    compiler.detailWidth = 16.0f;
     compiler.ImportPolys(level.mesh);
     EXPECT_EQ(compiler.buildPolys.size(), 6u) << "five walls and one floor";
-    EXPECT_EQ(compiler.detailPolys.size(), 6u);
+    EXPECT_EQ(compiler.detailPolys.size(), 12u) << "the pillar's faces and the trim's";
     const std::vector<Poly> walls(compiler.buildPolys.begin(), compiler.buildPolys.end());
     compiler.BuildTree();
     compiler.BuildPortals();
     compiler.ComputePvs();
     ASSERT_EQ(compiler.leaves.size(), 1u) << "the pillar splits nothing";
-    // The room's six polygons and five of the pillar's: its bottom lies on the floor facing
-    // down into solid space, where no one sees it.
-    EXPECT_EQ(compiler.leaves[0].endPoly - compiler.leaves[0].firstPoly, 11);
+    // The room's six polygons, five of the pillar's and three of the trim's: the pillar's
+    // bottom and the trim's back and ends lie on walls facing into solid space, where no
+    // one sees them.
+    EXPECT_EQ(compiler.leaves[0].endPoly - compiler.leaves[0].firstPoly, 14);
     EXPECT_EQ(compiler.LocateLeaf({0, 60, 0}, 0), 0) << "inside the pillar is the room's leaf";
     EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty());
 }

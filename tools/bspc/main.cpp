@@ -145,6 +145,9 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
     if (!options.detail.empty()) {
         compiler.detailGroups = options.detail == "on";
     }
+    if (options.detailWidth >= 0.0f) {
+        compiler.detailWidth = options.detailWidth;
+    }
     if (options.clusterSize >= 0.0f) {
         compiler.clusterSize = options.clusterSize;
     }

@@ -84,6 +84,11 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "whether groups named detail* are detail, which neither splits the tree nor "
                    "blocks a sight line: on (the default for OBJ and glTF) or off")
         ->check(CLI::IsMember({"on", "off"}));
+    app.add_option("--detail-width", o.detailWidth,
+                   "flat patches of faces thinner than W (area over diameter) are detail too, "
+                   "so trim and ledges stop slicing rooms; only for meshes whose walls go on "
+                   "behind such pieces; 0 for none (the default)")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--inside", inside,
                    "a point X,Y,Z in the level's open space, besides its marked points; with "
                    "--solid winding, a leak to it from outside is reported")

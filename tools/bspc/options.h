@@ -27,9 +27,10 @@ struct BspcOptions {
     std::string reachCull;      // "on" or "off"; empty: by the level's format
     std::string up = "y";
     float scale = 1.0f;
-    std::string solid;   // "rule" or "winding"; empty: by the level's format
-    std::string merge;   // "on" or "off"; empty: by the level's format
-    std::string detail;  // "on" or "off"; empty: by the level's format
+    std::string solid;          // "rule" or "winding"; empty: by the level's format
+    std::string merge;          // "on" or "off"; empty: by the level's format
+    float detailWidth = -1.0f;  // -1: by the level's format
+    std::string detail;         // "on" or "off"; empty: by the level's format
     std::vector<Vector3> inside;
     std::string leakFile;
     int64_t verifyPairs = 0;      // 0: no check
