@@ -61,11 +61,6 @@ inline constexpr float UNREACHABLE_MIN_GAP = 1.0f;
 // unit normals' dot product exceeds this and their planes' distances differ by no more than
 // POLY_CLASSIFY_EPSILON.
 inline constexpr float THIN_PATCH_NORMAL_DOT = 0.9999f;
-// Distance from an opening's plane within which every corner of a face must lie for the
-// face to close the opening (deciding what the outside reaches): faces meant to be coplanar
-// come from files on planes up to about a tenth of a unit apart, and the gap they leave
-// between them is no hole.
-inline constexpr float COVER_PLANE_DISTANCE = 0.1f;
 // Squared length of a separating plane's normal, after normalising it, below which the
 // plane is not used: a cross product that is tiny but not zero can normalise to a vector
 // far from unit length, or to nothing at all.

@@ -58,8 +58,7 @@ bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
     return true;
 }
 
-// The polygons of the leaf that lie in the plane, give or take COVER_PLANE_DISTANCE: faces
-// that a modeller made coplanar come back from a file on planes a rounding apart.
+// The polygons of the leaf that lie in the plane.
 std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const Plane& plane) {
     std::vector<const Poly*> faces;
     const BspLeaf& l = tree.leaves[leaf];
@@ -67,7 +66,7 @@ std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const P
         const Poly& face = tree.polys[p];
         bool inPlane = !face.points.empty();
         for (const Vector3& v : face.points) {
-            inPlane = inPlane && std::fabs(plane.SignedDistance(v)) <= COVER_PLANE_DISTANCE;
+            inPlane = inPlane && std::fabs(plane.SignedDistance(v)) <= POLY_CLASSIFY_EPSILON;
         }
         if (inPlane) {
             faces.push_back(&face);
