@@ -296,6 +296,23 @@ std::pair<float, float> DistanceRange(const Plane& plane, const MinMax& box) {
     return {middle - reach, middle + reach};
 }
 
+// Whether the box lies wholly behind one of the planes that have the chain's source behind
+// them (beyond the margin), or wholly in front of one of those that have it in front: then
+// no line from the source through the pass reaches it.
+bool OutOfReach(const SeparatorSearch (&separators)[2], const MinMax& box, float margin) {
+    for (const Plane& plane : separators[0].planes) {
+        if (DistanceRange(plane, box).second < -margin) {
+            return true;
+        }
+    }
+    for (const Plane& plane : separators[1].planes) {
+        if (DistanceRange(plane, box).first > margin) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void ChainClipper::DropUnreachable(VisState& st) {
@@ -332,14 +349,7 @@ void ChainClipper::DropUnreachable(VisState& st) {
             const Vector3 away = Subtract(Scale(Add(box.min, box.max), 0.5f), passCentre);
             const float runs = std::sqrt(Dot(away, away)) / gap + 1.0f;
             const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * runs;
-            bool unreachable = false;
-            for (const Plane& plane : st.separators[0].planes) {
-                unreachable = unreachable || DistanceRange(plane, box).second < -margin;
-            }
-            for (const Plane& plane : st.separators[1].planes) {
-                unreachable = unreachable || DistanceRange(plane, box).first > margin;
-            }
-            if (unreachable) {
+            if (OutOfReach(st.separators, box, margin)) {
                 st.mightSee[w] &= ~BitOf(leaf);
             }
         }
