@@ -1,8 +1,27 @@
 #include "pvs/flood_tables.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "geometry/bounds.h"
 
 namespace bsppvs {
+
+GateProjections::Sphere GateProjections::SphereAround(const Winding& corners) {
+    Sphere sphere;
+    if (corners.empty()) {
+        return sphere;
+    }
+    MinMax box;
+    box.Fold(corners);
+    sphere.centre = Scale(Add(box.min, box.max), 0.5f);
+    for (const Vector3& p : corners) {
+        const Vector3 d = Subtract(p, sphere.centre);
+        sphere.radius = std::max(sphere.radius, std::sqrt(Dot(d, d)));
+    }
+    sphere.radius *= SPHERE_RADIUS_SAFETY;
+    return sphere;
+}
 
 GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int32_t>& columns,
                                  bool useTables)
@@ -26,6 +45,11 @@ GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int
         if (groupOf_[j] != NO_GROUP) {
             margin_[j] = MarginOf(gates[j].polygon.plane, normals[groupOf_[j]], reach);
         }
+    }
+    reach_ = reach;
+    spheres_.assign(gates.size(), Sphere{});
+    for (size_t j = 0; j < gates.size(); ++j) {
+        spheres_[j] = SphereAround(gates[j].polygon.points);
     }
     groupCount_ = normals.size();
     if (!useTables || groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {

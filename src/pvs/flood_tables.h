@@ -52,11 +52,29 @@ public:
     // Whether gate j's polygon has a corner in front of gate i's plane (it classifies as
     // front or spanning), and whether gate i's polygon has a corner behind gate j's plane
     // (it classifies as back or spanning), by classifying the polygons.
+    // A gate's bounding sphere lying plainly beyond the tolerance (rounding included)
+    // decides first: on levels without tables nearly every pair is far apart.
     bool ClassifiesInFront(size_t j, size_t i) const {
-        return IsFrontOrSpanning(ClassifyPoly(gates_[i].polygon.plane, gates_[j].polygon));
+        const Plane& plane = gates_[i].polygon.plane;
+        const auto [nearest, farthest] = SphereDistances(plane, j);
+        if (nearest > POLY_CLASSIFY_EPSILON) {
+            return true;
+        }
+        if (farthest < POLY_CLASSIFY_EPSILON) {
+            return false;
+        }
+        return IsFrontOrSpanning(ClassifyPoly(plane, gates_[j].polygon));
     }
     bool ClassifiesBehind(size_t i, size_t j) const {
-        return IsBackOrSpanning(ClassifyPoly(gates_[j].polygon.plane, gates_[i].polygon));
+        const Plane& plane = gates_[j].polygon.plane;
+        const auto [nearest, farthest] = SphereDistances(plane, i);
+        if (farthest < -POLY_CLASSIFY_EPSILON) {
+            return true;
+        }
+        if (nearest > -POLY_CLASSIFY_EPSILON) {
+            return false;
+        }
+        return IsBackOrSpanning(ClassifyPoly(plane, gates_[i].polygon));
     }
 
     // Whether a value looked up in the tables (minus the plane's distance, negated for a
@@ -92,6 +110,29 @@ private:
         float max = -std::numeric_limits<float>::infinity();
     };
     static constexpr size_t NO_GROUP = SIZE_MAX;
+
+    // Bounds of the distances from the plane that classifying gate j's corners can give:
+    // its sphere's, widened by the rounding of both evaluations.
+    std::pair<float, float> SphereDistances(const Plane& plane, size_t j) const {
+        const Sphere& sphere = spheres_[j];
+        const float middle = plane.SignedDistance(sphere.centre);
+        const float slack = sphere.radius + SPHERE_ROUNDING * (2.0f * reach_ + std::fabs(plane.d));
+        return {middle - slack, middle + slack};
+    }
+    struct Sphere {
+        Vector3 centre;
+        float radius = 0.0f;
+    };
+    static Sphere SphereAround(const Winding& corners);
+    // Per gate: a sphere holding its corners, its radius widened against its own rounding.
+    std::vector<Sphere> spheres_;
+    // The largest coordinate magnitude of any gate's corner.
+    float reach_ = 0.0f;
+    // Bound of the rounding of one plane distance a*x + b*y + c*z - d, relative to the
+    // coordinates' magnitude and the plane's distance, with room to spare: about five
+    // roundings of 2^-24 each, for the sphere's centre and for a corner.
+    static constexpr float SPHERE_ROUNDING = 2e-6f;
+    static constexpr float SPHERE_RADIUS_SAFETY = 1.0f + 1e-5f;
     // Each table holds one float per gate and normal. An open maze of 256 rooms a side has
     // about 270,000 gates and 200 normals, 220 MiB a table; a level far beyond that
     // classifies instead.
