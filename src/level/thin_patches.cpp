@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numeric>
 #include <unordered_map>
 
+#include "core/disjoint_sets.h"
 #include "geometry/tolerances.h"
 
 namespace bsppvs {
@@ -41,24 +41,6 @@ bool SamePlane(const PatchPlane& a, const PatchPlane& b) {
            std::fabs(a.d - b.d) <= POLY_CLASSIFY_EPSILON;
 }
 
-struct UnionFind {
-    std::vector<int32_t> parent;
-    explicit UnionFind(size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
-    int32_t Find(int32_t x) {
-        while (parent[x] != x) {
-            parent[x] = parent[parent[x]];
-            x = parent[x];
-        }
-        return x;
-    }
-    // The smaller root wins, so the patches do not depend on the order of the joins.
-    void Join(int32_t a, int32_t b) {
-        a = Find(a);
-        b = Find(b);
-        parent[std::max(a, b)] = std::min(a, b);
-    }
-};
-
 struct PositionKey {
     uint32_t x, y, z;
     bool operator==(const PositionKey&) const = default;
@@ -80,14 +62,14 @@ PositionKey KeyOf(Vector3 p) {
 // Joins the polygons that share a position and a plane into patches. Positions are
 // compared by value, since formats that share nothing by index still repeat exact
 // coordinates where faces meet.
-UnionFind JoinPatches(const LevelMesh& mesh, const std::vector<PatchPlane>& planes) {
+DisjointSets JoinPatches(const LevelMesh& mesh, const std::vector<PatchPlane>& planes) {
     std::unordered_map<PositionKey, std::vector<int32_t>, PositionHash> atPosition;
     for (size_t f = 0; f < mesh.polygons.size(); ++f) {
         for (const int32_t corner : mesh.Ring(f)) {
             atPosition[KeyOf(mesh.positions[corner])].push_back(static_cast<int32_t>(f));
         }
     }
-    UnionFind patches(mesh.polygons.size());
+    DisjointSets patches(mesh.polygons.size());
     for (auto& [key, polygons] : atPosition) {
         // Each polygon joins the first earlier one in its plane: that chains every plane's
         // polygons at this position into one patch.
@@ -131,11 +113,11 @@ std::vector<uint8_t> ThinPatches(const LevelMesh& mesh, float width) {
     for (size_t f = 0; f < count; ++f) {
         planes[f] = PlaneOf(mesh, f);
     }
-    UnionFind patches = JoinPatches(mesh, planes);
+    DisjointSets patches = JoinPatches(mesh, planes);
     std::vector<float> area(count, 0.0f);
     std::vector<std::vector<Vector3>> points(count);
     for (size_t f = 0; f < count; ++f) {
-        const int32_t root = patches.Find(static_cast<int32_t>(f));
+        const int32_t root = patches.Root(static_cast<int32_t>(f));
         area[root] += planes[f].area;
         for (const int32_t corner : mesh.Ring(f)) {
             points[root].push_back(mesh.positions[corner]);
@@ -143,14 +125,14 @@ std::vector<uint8_t> ThinPatches(const LevelMesh& mesh, float width) {
     }
     std::vector<uint8_t> thin(count, 0);
     for (size_t f = 0; f < count; ++f) {
-        const int32_t root = patches.Find(static_cast<int32_t>(f));
+        const int32_t root = patches.Root(static_cast<int32_t>(f));
         if (root == static_cast<int32_t>(f)) {
             const float diameter = points[f].empty() ? 0.0f : Diameter(points[f]);
             thin[f] = !(diameter > 0.0f) || area[f] / diameter < width ? 1 : 0;
         }
     }
     for (size_t f = 0; f < count; ++f) {
-        thin[f] = thin[patches.Find(static_cast<int32_t>(f))];
+        thin[f] = thin[patches.Root(static_cast<int32_t>(f))];
     }
     return thin;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "bsp/leaf_cells.h"
+#include "core/disjoint_sets.h"
 
 namespace bsppvs {
 
@@ -60,32 +61,21 @@ LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& l
     }
     // Leaves of one small region that openings inside it join are one cluster; the region's
     // other leaves, which walls part from them, are others.
-    std::vector<int32_t> parent(tree.leaves.size());
-    for (size_t leaf = 0; leaf < parent.size(); ++leaf) {
-        parent[leaf] = static_cast<int32_t>(leaf);
-    }
-    const auto root = [&](int32_t leaf) {
-        while (parent[leaf] != leaf) {
-            leaf = parent[leaf] = parent[parent[leaf]];
-        }
-        return leaf;
-    };
+    DisjointSets parts(tree.leaves.size());
     for (const Gate& gate : leafGates) {
         if (gate.sourceLeaf == -1 || gate.targetLeaf == -1) {
             continue;
         }
         const int32_t top = topOfLeaf[gate.sourceLeaf];
         if (top != -1 && top == topOfLeaf[gate.targetLeaf]) {
-            const int32_t a = root(gate.sourceLeaf);
-            const int32_t b = root(gate.targetLeaf);
-            parent[std::max(a, b)] = std::min(a, b);
+            parts.Join(gate.sourceLeaf, gate.targetLeaf);
         }
     }
     LeafClusters clusters;
     clusters.clusterOf.assign(tree.leaves.size(), -1);
     for (size_t leaf = 0; leaf < tree.leaves.size(); ++leaf) {
         // A root is the smallest leaf of its set, so it comes first and numbers the cluster.
-        const int32_t first = root(static_cast<int32_t>(leaf));
+        const int32_t first = parts.Root(static_cast<int32_t>(leaf));
         if (first == static_cast<int32_t>(leaf)) {
             clusters.clusterOf[leaf] = static_cast<int32_t>(clusters.members.size());
             clusters.members.emplace_back();
