@@ -8,6 +8,14 @@
 
 namespace bsppvs {
 
+Vector3 AverageCorner(const Winding& ring) {
+    Vector3 sum = ORIGIN;
+    for (const Vector3& p : ring) {
+        sum = Add(sum, p);
+    }
+    return Scale(sum, 1.0f / static_cast<float>(std::max<size_t>(ring.size(), 1)));
+}
+
 Vector3 ComputeNormal(const Winding& ring) {
     Vector3 sum = ORIGIN;
     const size_t n = ring.size();

@@ -34,6 +34,9 @@ SplitCounts SplitRing(const Winding& ring, const Plane& plane, float tol, Windin
 // non-finite value travels on.
 Vector3 ComputeNormal(const Winding& ring);
 
+// The average of the ring's corners; the origin for an empty ring.
+Vector3 AverageCorner(const Winding& ring);
+
 // (ComputeNormal of the ring, normal . first point). An empty ring gives the all-zero plane.
 Plane ComputePlane(const Winding& ring);
 

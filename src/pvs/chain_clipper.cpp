@@ -278,14 +278,6 @@ void ChainClipper::FindEntryBoxes() {
 
 namespace {
 
-Vector3 Centre(const Winding& ring) {
-    Vector3 sum = ORIGIN;
-    for (const Vector3& p : ring) {
-        sum = Add(sum, p);
-    }
-    return Scale(sum, 1.0f / static_cast<float>(ring.size()));
-}
-
 // The least and greatest signed distance of the box's corners from the plane.
 std::pair<float, float> DistanceRange(const Plane& plane, const MinMax& box) {
     const Vector3 n = plane.Normal();
@@ -336,8 +328,8 @@ void ChainClipper::DropUnreachable(VisState& st) {
     // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
     // the wrong side; a line through two such corners strays from the plane by that much
     // for every length of the source-to-pass distance it runs on beyond the pass.
-    const Vector3 passCentre = Centre(p);
-    const Vector3 across = Subtract(passCentre, Centre(s));
+    const Vector3 passCentre = AverageCorner(p);
+    const Vector3 across = Subtract(passCentre, AverageCorner(s));
     const float gap = std::max(std::sqrt(Dot(across, across)), UNREACHABLE_MIN_GAP);
     for (int32_t w = st.words.first; w < st.words.end; ++w) {
         for (uint64_t bits = st.mightSee[w] & ~seen_[w]; bits != 0; bits &= bits - 1) {

@@ -11,14 +11,6 @@ bool ClipToFront(BuildPoly& polygon, const Plane& plane, Winding& scratch) {
     return polygon.ClipInPlace(plane, EPSILON, false, scratch);
 }
 
-void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes) {
-    planes.clear();
-    ForEachSeparatingPlane(a, b, [&](const Plane& plane) {
-        planes.push_back(plane);
-        return true;
-    });
-}
-
 bool ClipByPlanes(const Plane* planes, size_t count, BuildPoly& c, int32_t keepBack,
                   Winding& scratch) {
     bool changed = false;

@@ -157,9 +157,6 @@ struct SeparatorSearch {
     }
 };
 
-// The planes of ForEachSeparatingPlane(a, b), in its order, in planes (replaced).
-void FindSeparatingPlanes(const Winding& a, const Winding& b, std::vector<Plane>& planes);
-
 // Cuts c by planes[0] to planes[count - 1] in turn, keeping the back part when keepBack is
 // 1 and the front part when 0, until nothing is left. Returns whether c changed.
 bool ClipByPlanes(const Plane* planes, size_t count, BuildPoly& c, int32_t keepBack,

@@ -109,14 +109,6 @@ bool Covered(const BspTree& tree, Portal& portal) {
     });
 }
 
-Vector3 Middle(const Poly& poly) {
-    Vector3 sum = ORIGIN;
-    for (const Vector3& p : poly.points) {
-        sum = Add(sum, p);
-    }
-    return Scale(sum, 1.0f / static_cast<float>(std::max<size_t>(poly.points.size(), 1)));
-}
-
 // The openings that no face closes, as an adjacency list of (leaf, portal) per leaf.
 struct OpenGraph {
     std::vector<Portal> portals;
@@ -213,9 +205,9 @@ Leak TraceLeak(Vector3 insidePoint, int32_t leaf, const std::vector<int32_t>& vi
         Portal& portal = graph.portals[via[leaf]];
         const int32_t next =
             portal.leafIndices[0] == leaf ? portal.leafIndices[1] : portal.leafIndices[0];
-        leak.path.push_back(Middle(portal));
+        leak.path.push_back(AverageCorner(portal.points));
         if (!breachFound && open[leaf] != 0 && open[next] == 0) {
-            leak.breach = Middle(portal);
+            leak.breach = AverageCorner(portal.points);
             breachFound = true;
         }
         leaf = next;
