@@ -14,6 +14,9 @@ struct BspLeaf {
     // leaves tile polys in leaf order. Both -1 until the tree construction sets them.
     int32_t firstPoly = -1;
     int32_t endPoly = -1;
+    // Pieces of detail polygons (see FilterDetailIntoLeaves) come last in the range, from
+    // firstDetailPoly on; -1 when the leaf lists none.
+    int32_t firstDetailPoly = -1;
     // Box around every corner of the leaf's polygons.
     Bounds bounds;
     // Indices into gates of the gates that lead out of this leaf, in the order they were

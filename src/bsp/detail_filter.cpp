@@ -72,6 +72,7 @@ void FilterDetailIntoLeaves(BspTree& tree, BuildPolyList& detail) {
         for (int32_t p = leaf.firstPoly; p < leaf.endPoly; ++p) {
             polys.push_back(std::move(tree.polys[p]));
         }
+        leaf.firstDetailPoly = byLeaf[i].empty() ? -1 : static_cast<int32_t>(polys.size());
         for (Poly& piece : byLeaf[i]) {
             polys.push_back(std::move(piece));
         }

@@ -1,5 +1,7 @@
 #include "compile/bsp_compiler.h"
 
+#include <algorithm>
+
 #include "bsp/detail_filter.h"
 #include "bsp/import.h"
 #include "bsp/leaf_cells.h"
@@ -10,6 +12,7 @@
 #include "level/polygon_merge.h"
 #include "level/thin_patches.h"
 #include "portals/portal_builder.h"
+#include "portals/portal_cover.h"
 #include "pvs/leaf_clusters.h"
 #include "pvs/visibility.h"
 
@@ -46,6 +49,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     detailGroups = meshFormat;
     clusterSize = meshFormat ? -1.0f : 0.0f;
     dropUnreachable = meshFormat;
+    blockCovered = meshFormat;
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
@@ -127,7 +131,10 @@ void BspCompiler::ComputePvs(const VisibilityProgressFn& progress) {
 }
 
 void BspCompiler::BuildGates() {
-    bsppvs::BuildGates(*this, portals, gates, gateSets);
+    const std::vector<uint8_t> covered =
+        blockCovered ? FindCoveredPortals(*this, portals, threads) : std::vector<uint8_t>{};
+    coveredPortals = std::count(covered.begin(), covered.end(), uint8_t{1});
+    bsppvs::BuildGates(*this, portals, gates, gateSets, covered);
     clusters = {};
     clusterGraph = {};
     clusterSizeUsed =

@@ -56,6 +56,12 @@ public:
     int64_t maxChains = 0;
     // Whether chains drop the leaves no sight line through them reaches (see ChainLimits).
     bool dropUnreachable = false;
+    // Whether portals that structural faces cover wholly (see FindCoveredPortals) pass no
+    // sight line. A mesh's faces can have open space on both sides; the native rule puts
+    // solid space behind every face, so no portal lies on one there.
+    bool blockCovered = false;
+    // Set by BuildGates: the portals blockCovered closed.
+    int64_t coveredPortals = 0;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,

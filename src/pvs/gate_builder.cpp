@@ -58,7 +58,7 @@ int32_t ProbeFrontLeaf(const BspTree& tree, const Portal& portal, const Plane& p
 }  // namespace
 
 void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& gates,
-                ZeroedArena& gateSets) {
+                ZeroedArena& gateSets, const std::vector<uint8_t>& closed) {
     std::vector<BspLeaf>& leaves = tree.leaves;
     gates.clear();
     for (BspLeaf& leaf : leaves) {
@@ -87,8 +87,9 @@ void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& 
         // leaf is in front, they decide; otherwise the centres do.
         const int32_t probed = ProbeFrontLeaf(tree, portal, plane);
         // Both centres on the plane and no plain answer: the gates keep their numbers but
-        // lead nowhere.
-        if (probed != -1 || sideA != Orientation::ON || sideB != Orientation::ON) {
+        // lead nowhere. So do the gates of a closed portal.
+        const bool open = closed.empty() || closed[k] == 0;
+        if (open && (probed != -1 || sideA != Orientation::ON || sideB != Orientation::ON)) {
             gate0.polygon = static_cast<const BuildPoly&>(portal);
             gate1.polygon.SetReversed(portal);
             // gate0 keeps the portal's facing, so it leads into whichever leaf is in front.

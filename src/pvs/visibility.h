@@ -44,9 +44,10 @@ using VisibilityProgressFn = std::function<void(const VisibilityTally&)>;
 
 // Makes gates 2k and 2k+1 of every portal k, with empty sets, and every leaf's
 // gateIndices. Empties gateSets, the storage of every gate's sets from here on. Fills the
-// portals' plane caches.
+// portals' plane caches. The gates of a portal that `closed` marks (per portal; empty for
+// none) keep their numbers but lead nowhere: no sight line passes through it.
 void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& gates,
-                ZeroedArena& gateSets);
+                ZeroedArena& gateSets, const std::vector<uint8_t>& closed = {});
 
 // Sets every gate's mightSee (stored in gateSets), mightSeeCount and mightSeeRange. The
 // floods run on up to `threads` threads; the sets are the same for every count. With

@@ -8,6 +8,7 @@
 #include "core/parallel_for.h"
 #include "geometry/tolerances.h"
 #include "portals/portal_builder.h"
+#include "portals/portal_cover.h"
 
 namespace bsppvs {
 
@@ -58,29 +59,13 @@ bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
     return true;
 }
 
-// The polygons of the leaf that lie in the plane.
-std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const Plane& plane) {
-    std::vector<const Poly*> faces;
-    const BspLeaf& l = tree.leaves[leaf];
-    for (int32_t p = l.firstPoly; p < l.endPoly; ++p) {
-        const Poly& face = tree.polys[p];
-        bool inPlane = !face.points.empty();
-        for (const Vector3& v : face.points) {
-            inPlane = inPlane && std::fabs(plane.SignedDistance(v)) <= POLY_CLASSIFY_EPSILON;
-        }
-        if (inPlane) {
-            faces.push_back(&face);
-        }
-    }
-    return faces;
-}
-
 // Whether faces of the two leaves the opening joins cover all of it, judged at sample
 // points spread over it.
 bool Covered(const BspTree& tree, Portal& portal) {
     const Plane& plane = portal.GetPlane();
-    std::vector<const Poly*> faces = FacesInPlane(tree, portal.leafIndices[0], plane);
-    const std::vector<const Poly*> more = FacesInPlane(tree, portal.leafIndices[1], plane);
+    // The tree holds no detail yet: every face counts.
+    std::vector<const Poly*> faces = FacesInPlane(tree, portal.leafIndices[0], plane, false);
+    const std::vector<const Poly*> more = FacesInPlane(tree, portal.leafIndices[1], plane, false);
     faces.insert(faces.end(), more.begin(), more.end());
     if (faces.empty()) {
         return false;

@@ -12,6 +12,7 @@
 #include "../support/geometry_print.h"
 #include "compile/bsp_compiler.h"
 #include "portals/portal_builder.h"
+#include "portals/portal_cover.h"
 
 namespace bsppvs {
 namespace {
@@ -280,6 +281,53 @@ TEST(BuildPortalsTest, EqualDuplicateKeepsFirst) {
         ASSERT_EQ(compiler.portals.size(), 1u);
         EXPECT_EQ(compiler.portals[0].leafIndices, (std::vector<int32_t>{0, 1}));
         EXPECT_EQ(compiler.portals[0].GetPlane(), Plane(0, 0, 1, 0));
+    }
+}
+
+// The exact cover of an opening by faces in its plane, facing either way: seams where faces
+// meet (or overlap) are closed, while a gap a little wider than the tolerance, or a face a
+// little off the plane, leaves the opening open.
+TEST(PortalCoverTest, OnlyFacesThatLeaveNoGapCoverAnOpening) {
+    const Winding opening = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}};
+    const auto quad = [](float x0, float y0, float x1, float y1, float z, bool up) {
+        Poly face;
+        face.SetPoints(up ? Winding{{x0, y0, z}, {x1, y0, z}, {x1, y1, z}, {x0, y1, z}}
+                          : Winding{{x0, y0, z}, {x0, y1, z}, {x1, y1, z}, {x1, y0, z}});
+        return face;
+    };
+    struct CoverCase {
+        const char* what;
+        std::vector<Poly> faces;
+        bool covered;
+    };
+    const CoverCase cases[] = {
+        {"one larger face", {quad(-1, -1, 5, 5, 0, true)}, true},
+        {"two faces meeting on a seam, facing opposite ways",
+         {quad(-1, -1, 2, 5, 0, true), quad(2, -1, 5, 5, 0, false)},
+         true},
+        {"four overlapping faces",
+         {quad(-1, -1, 2.5f, 2.5f, 0, true), quad(1.5f, -1, 5, 2.5f, 0, true),
+          quad(-1, 1.5f, 2.5f, 5, 0, false), quad(1.5f, 1.5f, 5, 5, 0, true)},
+         true},
+        {"a seam 0.01 wide", {quad(-1, -1, 2, 5, 0, true), quad(2.01f, -1, 5, 5, 0, true)}, false},
+        {"a corner left bare",
+         {quad(-1, -1, 5, 3.9f, 0, true), quad(-1, 3.5f, 3.9f, 5, 0, true)},
+         false},
+        {"a face in front of the plane", {quad(-1, -1, 5, 5, 0.1f, true)}, false},
+        {"no face", {}, false},
+    };
+    for (const CoverCase& c : cases) {
+        BspTree tree;
+        tree.polys = c.faces;
+        BspLeaf leaf;
+        leaf.firstPoly = 0;
+        leaf.endPoly = static_cast<int32_t>(c.faces.size());
+        tree.leaves = {leaf};
+        const std::vector<const Poly*> faces = FacesInPlane(tree, 0, Plane(0, 0, 1, 0), true);
+        EXPECT_EQ(!faces.empty() && WhollyCovered(opening, faces), c.covered) << c.what;
+        // Detail never closes an opening.
+        tree.leaves[0].firstDetailPoly = 0;
+        EXPECT_TRUE(FacesInPlane(tree, 0, Plane(0, 0, 1, 0), true).empty()) << c.what;
     }
 }
 

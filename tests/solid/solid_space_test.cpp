@@ -211,5 +211,49 @@ TEST(MeshRulesTest, MergedFloorsAndDetailKeepTheRoomOneLeaf) {
     EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty());
 }
 
+// A wall of two faces back to back splits a room into halves, both open. Where its faces
+// close the whole opening between the halves, they do not see each other (unless asked
+// to); through a doorway they do. Either way the sets stay sound against clear segments.
+TEST(MeshRulesTest, OpeningsThatFacesCloseHideWhatLiesBehind) {
+    struct WallCase {
+        const char* what;
+        bool doorway;
+        bool blockCovered;
+        bool halvesSeeEachOther;
+    };
+    const WallCase cases[] = {
+        {"a closed wall", false, true, false},
+        {"a closed wall, openings on faces passed", false, false, true},
+        {"a wall with a doorway", true, true, true},
+    };
+    for (const WallCase& c : cases) {
+        MeshBuilder level = Room();
+        level.Point({0, 100, -100}).Point({0, 100, 100});
+        const float doorTop = c.doorway ? 100.0f : 0.0f;
+        for (const bool facingPlusZ : {true, false}) {
+            const auto side = [&](std::initializer_list<Vector3> ring) {
+                std::vector<Vector3> corners(ring);
+                if (!facingPlusZ) {
+                    std::reverse(corners.begin(), corners.end());
+                }
+                level.Polygon({corners[0], corners[1], corners[2], corners[3]});
+            };
+            side({{-200, 0, 0}, {100, 0, 0}, {100, 200, 0}, {-200, 200, 0}});
+            side({{100, doorTop, 0}, {200, doorTop, 0}, {200, 200, 0}, {100, 200, 0}});
+        }
+        BspCompiler compiler;
+        compiler.UseDefaultsFor(true);
+        compiler.blockCovered = c.blockCovered;
+        compiler.Compile(level.mesh);
+        const int32_t a = compiler.LocateLeaf({0, 100, -100}, 0);
+        const int32_t b = compiler.LocateLeaf({0, 100, 100}, 0);
+        ASSERT_TRUE(a >= 0 && b >= 0 && a != b) << c.what;
+        EXPECT_EQ(compiler.leaves[a].pvs[b] != 0, c.halvesSeeEachOther) << c.what;
+        const std::vector<Poly> walls = compiler.polys;
+        EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty())
+            << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace bsppvs

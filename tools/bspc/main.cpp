@@ -155,6 +155,9 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
     if (!options.reachCull.empty()) {
         compiler.dropUnreachable = options.reachCull == "on";
     }
+    if (!options.blockCovered.empty()) {
+        compiler.blockCovered = options.blockCovered == "on";
+    }
     compiler.insidePoints = options.inside;
 }
 
@@ -238,6 +241,9 @@ int Compile(const BspcOptions& options, ProcessGroup& group, Deadline* deadline)
         return EXIT_TOO_LARGE;
     }
     clock.Run("gates", [&] { compiler.BuildGates(); });
+    if (compiler.blockCovered) {
+        PrintLine(options, "covered portals ", compiler.coveredPortals);
+    }
     if (compiler.clusterSizeUsed > 0.0f) {
         PrintLine(options, "cluster count ", static_cast<int64_t>(compiler.clusters.Count()));
         if (!options.quiet) {

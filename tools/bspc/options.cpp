@@ -66,6 +66,11 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "sooner: on (the default for OBJ and glTF; much faster on open levels, sets "
                    "as tight or tighter) or off (the default for native files)")
         ->check(CLI::IsMember({"on", "off"}));
+    app.add_option("--block-covered", o.blockCovered,
+                   "portals that the level's own faces cover wholly pass no sight line: on "
+                   "(the default for OBJ and glTF, whose faces can have open space on both "
+                   "sides; faster, smaller sets) or off (the default for native files)")
+        ->check(CLI::IsMember({"on", "off"}));
     app.add_option("--up", o.up, "the level's up axis (y or z); a z-up level is turned y-up")
         ->check(CLI::IsMember({"y", "z"}));
     app.add_option("--scale", o.scale, "multiplies every position (for another unit)")

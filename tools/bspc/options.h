@@ -25,6 +25,7 @@ struct BspcOptions {
     float clusterSize = -1.0f;  // -1: by the level's format
     int64_t maxChains = 0;      // 0: no limit
     std::string reachCull;      // "on" or "off"; empty: by the level's format
+    std::string blockCovered;   // "on" or "off"; empty: by the level's format
     std::string up = "y";
     float scale = 1.0f;
     std::string solid;          // "rule" or "winding"; empty: by the level's format
