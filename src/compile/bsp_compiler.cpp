@@ -50,6 +50,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     clusterSize = meshFormat ? -1.0f : 0.0f;
     dropUnreachable = meshFormat;
     blockCovered = meshFormat;
+    orientByCorners = meshFormat;
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
@@ -131,10 +132,13 @@ void BspCompiler::ComputePvs(const VisibilityProgressFn& progress) {
 }
 
 void BspCompiler::BuildGates() {
-    const std::vector<uint8_t> covered =
-        blockCovered ? FindCoveredPortals(*this, portals, threads) : std::vector<uint8_t>{};
-    coveredPortals = std::count(covered.begin(), covered.end(), uint8_t{1});
-    bsppvs::BuildGates(*this, portals, gates, gateSets, covered);
+    GateRules rules;
+    if (blockCovered) {
+        rules.closed = FindCoveredPortals(*this, portals, threads);
+    }
+    coveredPortals = std::count(rules.closed.begin(), rules.closed.end(), uint8_t{1});
+    rules.orientByCorners = orientByCorners;
+    bsppvs::BuildGates(*this, portals, gates, gateSets, rules);
     clusters = {};
     clusterGraph = {};
     clusterSizeUsed =

@@ -62,6 +62,11 @@ public:
     bool blockCovered = false;
     // Set by BuildGates: the portals blockCovered closed.
     int64_t coveredPortals = 0;
+    // Where points just off a portal cannot tell which of its leaves is in front, the
+    // leaves' corners farthest from its plane decide before their box centres (see
+    // GateRules). Meshes are full of thin slanted leaves that defeat the probes; native
+    // files keep the centres, and their exact bytes.
+    bool orientByCorners = false;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,

@@ -55,10 +55,54 @@ int32_t ProbeFrontLeaf(const BspTree& tree, const Portal& portal, const Plane& p
     return -1;
 }
 
+// Which side of the plane the convex leaf lies on, read from the corner of its polygons
+// and of its other portals farthest from the plane: the whole leaf lies on one side, so
+// the farthest corner tells which, however thin or slanted the leaf.
+Orientation FarthestCornerSide(const BspTree& tree, const std::vector<Portal>& portals,
+                               const std::vector<int32_t>& leafPortals, int32_t leaf,
+                               const Plane& plane) {
+    float farthest = 0.0f;
+    const auto fold = [&](const Winding& ring) {
+        for (const Vector3& p : ring) {
+            const float d = plane.SignedDistance(p);
+            if (std::fabs(d) > std::fabs(farthest)) {
+                farthest = d;
+            }
+        }
+    };
+    const BspLeaf& l = tree.leaves[leaf];
+    for (int32_t p = l.firstPoly; p < l.endPoly; ++p) {
+        fold(tree.polys[p].points);
+    }
+    for (const int32_t k : leafPortals) {
+        fold(portals[k].points);
+    }
+    if (farthest > EPSILON) {
+        return Orientation::FRONT;
+    }
+    return farthest < -EPSILON ? Orientation::BACK : Orientation::ON;
+}
+
+// The leaf in front of the plane by FarthestCornerSide when the two leaves' corners agree,
+// else -1.
+int32_t FrontLeafByCorners(const BspTree& tree, const std::vector<Portal>& portals,
+                           const std::vector<std::vector<int32_t>>& leafPortals, int32_t a,
+                           int32_t b, const Plane& plane) {
+    const Orientation sideA = FarthestCornerSide(tree, portals, leafPortals[a], a, plane);
+    const Orientation sideB = FarthestCornerSide(tree, portals, leafPortals[b], b, plane);
+    if (sideA != sideB) {
+        if (sideA == Orientation::FRONT || sideB == Orientation::BACK) {
+            return a;
+        }
+        return b;
+    }
+    return -1;
+}
+
 }  // namespace
 
 void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& gates,
-                ZeroedArena& gateSets, const std::vector<uint8_t>& closed) {
+                ZeroedArena& gateSets, const GateRules& rules) {
     std::vector<BspLeaf>& leaves = tree.leaves;
     gates.clear();
     for (BspLeaf& leaf : leaves) {
@@ -68,6 +112,12 @@ void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& 
     gates.reserve(2 * portals.size());
     // The sets of earlier gates go; the flood stores the new ones.
     gateSets.Reset();
+    std::vector<std::vector<int32_t>> leafPortals(rules.orientByCorners ? leafCount : 0);
+    for (size_t k = 0; k < portals.size() && rules.orientByCorners; ++k) {
+        for (const int32_t leaf : portals[k].leafIndices) {
+            leafPortals[leaf].push_back(static_cast<int32_t>(k));
+        }
+    }
     for (size_t k = 0; k < portals.size(); ++k) {
         Portal& portal = portals[k];
         const auto forward = static_cast<int32_t>(2 * k);
@@ -84,11 +134,16 @@ void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& 
         // everything beyond them, and two leaves mirrored across the portal (the halves of
         // a box cut along its diagonal) have both centres on it, which would leave the
         // portal without gates. Where points just off the portal's middle say plainly which
-        // leaf is in front, they decide; otherwise the centres do.
-        const int32_t probed = ProbeFrontLeaf(tree, portal, plane);
+        // leaf is in front, they decide; otherwise (for meshes, whose thin slanted leaves
+        // often defeat the probes) the corners of the two leaves farthest from the plane,
+        // and failing those the centres.
+        int32_t probed = ProbeFrontLeaf(tree, portal, plane);
+        if (probed == -1 && rules.orientByCorners) {
+            probed = FrontLeafByCorners(tree, portals, leafPortals, a, b, plane);
+        }
         // Both centres on the plane and no plain answer: the gates keep their numbers but
         // lead nowhere. So do the gates of a closed portal.
-        const bool open = closed.empty() || closed[k] == 0;
+        const bool open = rules.closed.empty() || rules.closed[k] == 0;
         if (open && (probed != -1 || sideA != Orientation::ON || sideB != Orientation::ON)) {
             gate0.polygon = static_cast<const BuildPoly&>(portal);
             gate1.polygon.SetReversed(portal);

@@ -42,12 +42,21 @@ struct VisibilityTally {
 // Called as gates are committed, from one thread at a time; may be empty.
 using VisibilityProgressFn = std::function<void(const VisibilityTally&)>;
 
+// How BuildGates treats the portals beyond the plain rules.
+struct GateRules {
+    // Per portal, 1 where no sight line passes: its gates keep their numbers but lead
+    // nowhere. Empty for none.
+    std::vector<uint8_t> closed;
+    // Where points just off a portal cannot tell which leaf is in front, ask the corners of
+    // the two leaves farthest from its plane before their box centres (see gate_builder.cpp).
+    bool orientByCorners = false;
+};
+
 // Makes gates 2k and 2k+1 of every portal k, with empty sets, and every leaf's
 // gateIndices. Empties gateSets, the storage of every gate's sets from here on. Fills the
-// portals' plane caches. The gates of a portal that `closed` marks (per portal; empty for
-// none) keep their numbers but lead nowhere: no sight line passes through it.
+// portals' plane caches.
 void BuildGates(BspTree& tree, std::vector<Portal>& portals, std::vector<Gate>& gates,
-                ZeroedArena& gateSets, const std::vector<uint8_t>& closed = {});
+                ZeroedArena& gateSets, const GateRules& rules = {});
 
 // Sets every gate's mightSee (stored in gateSets), mightSeeCount and mightSeeRange. The
 // floods run on up to `threads` threads; the sets are the same for every count. With
