@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <functional>
 
 #include "bsp/surface_winding.h"
 #include "core/parallel_for.h"
@@ -229,18 +230,15 @@ double HighestWinding(const LeafCell& cell, const SurfaceWinding& winding) {
     return highest;
 }
 
-// Opens every region joined to one of the leaves `from` (-1 for none) by openings no face
-// closes, except those the surface hardly wraps (regions without volume among them) and
-// those `closed` marks.
-void OpenReachable(const std::vector<int32_t>& from, const OpenGraph& graph,
-                   const std::vector<double>& wound, const std::vector<uint8_t>& closed,
-                   std::vector<uint8_t>& open) {
-    std::vector<uint8_t> seen(open.size(), 0);
+// Every region joined to one of the leaves `from` (-1 for none) by openings no face closes,
+// passing only through regions `passes` accepts (a leaf of `from` too must pass).
+std::vector<uint8_t> Reach(const std::vector<int32_t>& from, const OpenGraph& graph,
+                           const std::function<bool(int32_t)>& passes) {
+    std::vector<uint8_t> seen(graph.exits.size(), 0);
     std::deque<int32_t> queue;
     const auto visit = [&](int32_t leaf) {
-        if (leaf >= 0 && seen[leaf] == 0 && closed[leaf] == 0 && wound[leaf] > REACHABLE_WINDING) {
+        if (leaf >= 0 && seen[leaf] == 0 && passes(leaf)) {
             seen[leaf] = 1;
-            open[leaf] = 1;
             queue.push_back(leaf);
         }
     };
@@ -254,6 +252,7 @@ void OpenReachable(const std::vector<int32_t>& from, const OpenGraph& graph,
             visit(next);
         }
     }
+    return seen;
 }
 
 }  // namespace
@@ -299,10 +298,22 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     }
     // Without a point known to be inside, the fill could not tell a leak from the outside,
     // and a leaking level would lose all its open space to it.
+    // A crack can lead the fill into the level, where it would cut the open space into a
+    // patchwork: sight lines between the regions it spares would cross regions it took
+    // with no face in the way. So it spares, with every region wrapped nearly all the way,
+    // all the space joined to one through regions wrapped more than half way.
+    std::vector<int32_t> clearlyOpen;
+    for (size_t i = 0; i < leafCount; ++i) {
+        if (wound[i] >= CLEARLY_OPEN_WINDING) {
+            clearlyOpen.push_back(static_cast<int32_t>(i));
+        }
+    }
+    const std::vector<uint8_t> spared =
+        Reach(clearlyOpen, graph, [&](int32_t leaf) { return wound[leaf] > OPEN_WINDING; });
     std::vector<uint8_t> filled(leafCount, 0);
     if (!options.insidePoints.empty() && !space.leak) {
         for (size_t i = 0; i < leafCount; ++i) {
-            if (via[i] != -2 && wound[i] < CLEARLY_OPEN_WINDING) {
+            if (via[i] != -2 && spared[i] == 0) {
                 filled[i] = 1;
                 space.emptyLeaf[i] = 0;
             }
@@ -311,7 +322,12 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     // Space a player reaches from a start is open even where the surface, full of holes and
     // faces turned every way, winds round it less than half way. Calling it solid would hide
     // it (nothing drawn there) and cut the sight lines through it.
-    OpenReachable(insideLeaves, graph, wound, filled, space.emptyLeaf);
+    const std::vector<uint8_t> reached = Reach(insideLeaves, graph, [&](int32_t leaf) {
+        return filled[leaf] == 0 && wound[leaf] > REACHABLE_WINDING;
+    });
+    for (size_t i = 0; i < leafCount; ++i) {
+        space.emptyLeaf[i] |= reached[i];
+    }
     return space;
 }
 

@@ -7,8 +7,9 @@
 // surface winds round a point inside it, whichever way the surface faces (SurfaceWinding);
 // when points known to be inside the level are given and the outside cannot reach them,
 // not when the world's boundary reaches it without passing through a face (the outside
-// fill); and always when such a point reaches it that way and the surface wraps it more
-// than a tenth of the way.
+// fill), unless the surface wraps it, or space joined to it through regions wrapped more
+// than half way, nearly all the way round; and always when such a point reaches it that
+// way and the surface wraps it more than a tenth of the way.
 // When the outside does reach an inside point the level leaks: the shortest way in is
 // reported and the fill is not trusted.
 
