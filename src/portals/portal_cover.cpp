@@ -59,6 +59,16 @@ std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const P
     return faces;
 }
 
+std::vector<const Poly*> FacesOnPortal(const BspTree& tree, Portal& portal, bool structuralOnly) {
+    const Plane& plane = portal.GetPlane();
+    std::vector<const Poly*> faces =
+        FacesInPlane(tree, portal.leafIndices[0], plane, structuralOnly);
+    const std::vector<const Poly*> more =
+        FacesInPlane(tree, portal.leafIndices[1], plane, structuralOnly);
+    faces.insert(faces.end(), more.begin(), more.end());
+    return faces;
+}
+
 bool WhollyCovered(const Winding& opening, const std::vector<const Poly*>& faces) {
     std::vector<Winding> uncovered = {opening};
     for (const Poly* face : faces) {
@@ -81,11 +91,7 @@ std::vector<uint8_t> FindCoveredPortals(const BspTree& tree, std::vector<Portal>
     ParallelFor(threads, portals.size(), PORTALS_PER_SLICE, [&](size_t begin, size_t end) {
         for (size_t k = begin; k < end; ++k) {
             Portal& portal = portals[k];
-            const Plane& plane = portal.GetPlane();
-            std::vector<const Poly*> faces = FacesInPlane(tree, portal.leafIndices[0], plane, true);
-            const std::vector<const Poly*> more =
-                FacesInPlane(tree, portal.leafIndices[1], plane, true);
-            faces.insert(faces.end(), more.begin(), more.end());
+            const std::vector<const Poly*> faces = FacesOnPortal(tree, portal, true);
             covered[k] = !faces.empty() && WhollyCovered(portal.points, faces) ? 1 : 0;
         }
     });

@@ -19,6 +19,9 @@ namespace bsppvs {
 std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const Plane& plane,
                                       bool structuralOnly);
 
+// The faces of the portal's two leaves that lie in its plane (FacesInPlane).
+std::vector<const Poly*> FacesOnPortal(const BspTree& tree, Portal& portal, bool structuralOnly);
+
 // Whether the faces, all in the opening's plane and facing either way, leave no part of it
 // uncovered wider than EPSILON: the exact difference of convex polygons, not samples.
 bool WhollyCovered(const Winding& opening, const std::vector<const Poly*>& faces);

@@ -63,20 +63,14 @@ bool InsideFace(const Poly& face, Vector3 normal, Vector3 p) {
 // Whether faces of the two leaves the opening joins cover all of it, judged at sample
 // points spread over it.
 bool Covered(const BspTree& tree, Portal& portal) {
-    const Plane& plane = portal.GetPlane();
     // The tree holds no detail yet: every face counts.
-    std::vector<const Poly*> faces = FacesInPlane(tree, portal.leafIndices[0], plane, false);
-    const std::vector<const Poly*> more = FacesInPlane(tree, portal.leafIndices[1], plane, false);
-    faces.insert(faces.end(), more.begin(), more.end());
+    const std::vector<const Poly*> faces = FacesOnPortal(tree, portal, false);
     if (faces.empty()) {
         return false;
     }
+    const Plane& plane = portal.GetPlane();
     const Winding& ring = portal.points;
-    Vector3 middle = ORIGIN;
-    for (const Vector3& p : ring) {
-        middle = Add(middle, p);
-    }
-    middle = Scale(middle, 1.0f / static_cast<float>(ring.size()));
+    const Vector3 middle = AverageCorner(ring);
     std::vector<Vector3> samples = {middle};
     for (size_t i = 0; i < ring.size(); ++i) {
         const Vector3 edgeMiddle = Scale(Add(ring[i], ring[(i + 1) % ring.size()]), 0.5f);
