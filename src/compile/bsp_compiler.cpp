@@ -49,6 +49,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     detailGroups = meshFormat;
     clusterSize = meshFormat ? -1.0f : 0.0f;
     dropUnreachable = meshFormat;
+    maxChains = meshFormat ? MESH_CHAINS_PER_GATE : 0;
     blockCovered = meshFormat;
     orientByCorners = meshFormat;
 }

@@ -51,8 +51,8 @@ public:
     ZeroedBlock pvsBytes;
     // How many of the four separating-plane clipping steps the visibility pass runs.
     int32_t clipSteps = 4;
-    // Chains one gate's recursion may follow before the gate sees what its flood reached
-    // (see ChainLimits); 0, the default, for no limit.
+    // Chains one gate's recursion may follow (see ChainLimits); 0, the default, for no
+    // limit.
     int64_t maxChains = 0;
     // Whether chains drop the leaves no sight line through them reaches (see ChainLimits).
     bool dropUnreachable = false;

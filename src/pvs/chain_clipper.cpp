@@ -9,6 +9,7 @@
 #include <bit>
 #include <cassert>
 #include <cmath>
+#include <limits>
 
 #include "geometry/tolerances.h"
 #include "pvs/polygon_clips.h"
@@ -22,6 +23,9 @@ namespace {
 // most this many: each test costs a few dozen plane-box checks, and a chain with many
 // unseen leaves left is rarely ended by the test.
 constexpr int32_t UNREACHABLE_TEST_LIMIT = 256;
+
+// The budget of a search without a chain limit: no exit's share of it ever runs out.
+constexpr int64_t UNLIMITED_CHAINS = std::numeric_limits<int64_t>::max();
 
 }  // namespace
 
@@ -62,17 +66,18 @@ void ChainClipper::Search(int32_t sourceIndex) {
     start.targetGate = sourceIndex;
     separators_.StartSource(sourceIndex);
     seenRange_ = {};
-    chains_ = 0;
-    Recurse(source, source.targetLeaf, 0, true);
-    if (maxChains_ > 0 && chains_ > maxChains_) {
-        // Given up: what the flood reached, which holds everything the chains could show.
-        for (int32_t w = words.first; w < words.end; ++w) {
-            seen_[w] |= source.mightSee.WordData()[w - words.first];
+    Recurse(source, source.targetLeaf, 0, true, maxChains_ > 0 ? maxChains_ : UNLIMITED_CHAINS);
+}
+
+void ChainClipper::SeeAllOf(const VisState& st) {
+    for (int32_t w = st.words.first; w < st.words.end; ++w) {
+        const uint64_t bits = st.mightSee[w];
+        if (bits == 0) {
+            continue;
         }
-        if (!words.Empty()) {
-            seenRange_.Add(source.mightSeeRange.first);
-            seenRange_.Add(source.mightSeeRange.end - 1);
-        }
+        seen_[w] |= bits;
+        seenRange_.Add(w * LEAVES_PER_WORD + std::countr_zero(bits));
+        seenRange_.Add(w * LEAVES_PER_WORD + LEAVES_PER_WORD - 1 - std::countl_zero(bits));
     }
 }
 
@@ -217,13 +222,10 @@ bool ChainClipper::ClipStep(int32_t step, VisState& st, VisState& nw, size_t exi
     return !c.points.empty();
 }
 
-void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool first) {
-    if (maxChains_ > 0 && ++chains_ > maxChains_) {
-        return;
-    }
+int64_t ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool first,
+                              int64_t budget) {
     seen_[WordOf(leaf)] |= BitOf(leaf);
     seenRange_.Add(leaf);
-    onChain_[leaf] = 1;
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
@@ -232,14 +234,23 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
     if (dropUnreachable_ && !first && depth > 0) {
         DropUnreachable(st);
     }
+    if (budget < 1) {
+        // Out of chains: whatever this chain could still show lies in its narrowed set, so
+        // the gate sees all of it.
+        SeeAllOf(st);
+        return 0;
+    }
+    // This chain, then the chains through its exits. Each exit may use an equal share of
+    // what is left for the exits not yet taken, so what one exit leaves unused goes to the
+    // others, and a budget that runs short cuts every branch a little way down rather than
+    // the last branches at their first step (which would leave them nearly the flood).
+    int64_t used = 1;
+    onChain_[leaf] = 1;
     const std::vector<int32_t>& exits = leaves_[leaf].gateIndices;
     for (size_t exit = 0; exit < exits.size(); ++exit) {
         const int32_t g = exits[exit];
         const Gate& candidate = gates_[g];
         assert(candidate.targetLeaf != -1 && "gates listed in a leaf lead somewhere");
-        if (maxChains_ > 0 && chains_ > maxChains_) {
-            break;
-        }
         if (!Holds(st, candidate.targetLeaf) || onChain_[candidate.targetLeaf] != 0) {
             continue;
         }
@@ -262,9 +273,14 @@ void ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bool 
                 continue;
             }
         }
-        Recurse(source, candidate.targetLeaf, depth + 1, false);
+        // Without a limit the budget is passed on whole: shares of shares would run out
+        // along a deep enough chain.
+        const auto exitsLeft = static_cast<int64_t>(exits.size() - exit);
+        const int64_t share = budget == UNLIMITED_CHAINS ? budget : (budget - used) / exitsLeft;
+        used += Recurse(source, candidate.targetLeaf, depth + 1, false, share);
     }
     onChain_[leaf] = 0;
+    return used;
 }
 
 void ChainClipper::FindEntryBoxes() {

@@ -127,7 +127,11 @@ private:
     // whole gate polygons. False when nothing of c is left.
     bool ClipStep(int32_t step, VisState& st, VisState& nw, size_t exit);
 
-    void Recurse(const Gate& source, int32_t leaf, size_t depth, bool first);
+    // Follows the chains from `leaf`, entering at most `budget` of them (this one first);
+    // returns how many it entered.
+    int64_t Recurse(const Gate& source, int32_t leaf, size_t depth, bool first, int64_t budget);
+    // Marks every leaf of st's set seen.
+    void SeeAllOf(const VisState& st);
 
     // Per leaf, the box of the polygons of the gates into it (see ChainLimits).
     void FindEntryBoxes();
@@ -141,8 +145,6 @@ private:
     int64_t maxChains_;
     bool dropUnreachable_;
     std::vector<MinMax> entryBoxes_;
-    // Chains the running source has entered (counted only with a limit).
-    int64_t chains_ = 0;
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the
     // shallower levels where they are.
     std::deque<VisState> levels_;

@@ -151,7 +151,9 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
     if (options.clusterSize >= 0.0f) {
         compiler.clusterSize = options.clusterSize;
     }
-    compiler.maxChains = options.maxChains;
+    if (options.maxChains >= 0) {
+        compiler.maxChains = options.maxChains;
+    }
     if (!options.reachCull.empty()) {
         compiler.dropUnreachable = options.reachCull == "on";
     }

@@ -23,7 +23,7 @@ struct BspcOptions {
     int32_t clipSteps = 4;
     bool floodOnly = false;
     float clusterSize = -1.0f;  // -1: by the level's format
-    int64_t maxChains = 0;      // 0: no limit
+    int64_t maxChains = -1;     // -1: by the level's format; 0: no limit
     std::string reachCull;      // "on" or "off"; empty: by the level's format
     std::string blockCovered;   // "on" or "off"; empty: by the level's format
     std::string up = "y";
