@@ -52,7 +52,8 @@ GateProjections::GateProjections(std::vector<Gate>& gates, const std::vector<int
         spheres_[j] = SphereAround(gates[j].polygon.points);
     }
     groupCount_ = normals.size();
-    if (!useTables || groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
+    if (!useTables || groupCount_ > MAX_TABLE_NORMALS ||
+        groupCount_ * gates.size() > MAX_TABLE_ENTRIES) {
         groupCount_ = 0;  // too many normals: classify directly
         return;
     }
