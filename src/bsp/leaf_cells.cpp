@@ -194,27 +194,23 @@ LeafCell Summarize(const Region& region) {
         const Vector3d inside = sum * (1.0 / static_cast<double>(count));
         cell.inside = inside.ToFloat();
         cell.bounds = Bounds::FromMinMax(box);
-        // The first corners of the faces' rings, each once: neighbouring faces share their
-        // corners, and a probe asked twice only costs a second winding number.
-        std::vector<Vector3d> corners;
+        // The first corners of the faces' rings, each probed once: neighbouring faces share
+        // their corners, and a probe asked twice only costs a second winding number.
+        std::vector<Vector3d> probed;
+        size_t corners = 0;
         for (const Face& face : region) {
             for (const Vector3d& p : face.ring) {
-                if (corners.size() < CELL_PROBE_CORNERS) {
-                    corners.push_back(p);
+                const auto same = [&](const Vector3d& q) {
+                    return q.x == p.x && q.y == p.y && q.z == p.z;
+                };
+                if (corners++ >= CELL_PROBE_CORNERS ||
+                    std::any_of(probed.begin(), probed.end(), same)) {
+                    continue;
                 }
-            }
-        }
-        for (size_t i = 0; i < corners.size(); ++i) {
-            const Vector3d p = corners[i];
-            const auto same = [&](const Vector3d& q) {
-                return q.x == p.x && q.y == p.y && q.z == p.z;
-            };
-            if (std::any_of(corners.begin(), corners.begin() + static_cast<std::ptrdiff_t>(i),
-                            same)) {
-                continue;
-            }
-            for (const double reach : PROBE_REACHES) {
-                cell.probes.push_back((inside + (p - inside) * reach).ToFloat());
+                probed.push_back(p);
+                for (const double reach : PROBE_REACHES) {
+                    cell.probes.push_back((inside + (p - inside) * reach).ToFloat());
+                }
             }
         }
     }
