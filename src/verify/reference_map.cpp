@@ -212,6 +212,9 @@ ReferenceComparison CompareWithReference(const BspTree& tree, const std::vector<
         const int32_t leaf = tree.LocateLeaf(p, 0);
         if (leaf < 0) {
             ++result.pointsInSolid;
+            if (result.solidPoints.size() < MAX_REPORTED_MISSES) {
+                result.solidPoints.push_back(p);
+            }
         } else {
             located.push_back({p, leaf, reference.ClusterAt(p)});
         }

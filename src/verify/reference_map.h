@@ -72,6 +72,8 @@ struct ReferenceComparison {
     int64_t shippedVisible = 0;  // pairs the shipped sets call visible (same cluster included)
     // The first MAX_REPORTED_MISSES of the misses, with leafA's and leafB's entries.
     std::vector<VerifyViolation> missed;
+    // The first MAX_REPORTED_MISSES of the points in our solid space.
+    std::vector<Vector3> solidPoints;
 };
 
 inline constexpr size_t MAX_REPORTED_MISSES = 100;

@@ -107,6 +107,9 @@ void PrintReference(const BspcOptions& options, const ReferenceComparison& r) {
                   fraction(r.shippedVisible), fraction(r.clearPairs));
     std::ostream& out = Report(options);
     out << line << "\n";
+    for (const Vector3& p : r.solidPoints) {
+        out << "reference point in solid " << PointText(p) << "\n";
+    }
     for (const VerifyViolation& v : r.missed) {
         out << "reference miss leaves " << v.leafA << " " << v.leafB << " points "
             << PointText(v.pointA) << " " << PointText(v.pointB) << " sees " << int(v.aSeesB) << " "
