@@ -12,7 +12,8 @@
 // exceeds two or the second falls short of two, no piece that comes of it can be kept, and
 // it is dropped on the spot. Nothing else changes: the pieces that do end with two leaves
 // are cut by the same planes in the same order from the same points, and reach the merge
-// in the same order.
+// in the same order. Leaves passed through (PassThrough) count for nothing here: a subtree
+// of such leaves alone adds none, and leavesBelow counts only the others.
 //
 // What that saves: in a convex room whose floor and ceiling are fans of triangles, the
 // tree is one chain of some 3N nodes (N walls) down to the one leaf. Pushed through all of
@@ -87,10 +88,21 @@ void PortalBuilder::ClipPortal(Portal& portal, std::list<Portal>& output, int32_
     Descend(portal, output, nodeIndex, false, 0);
 }
 
+int32_t PortalBuilder::CountedFirst(Portal& piece) const {
+    std::vector<int32_t>& leaves = piece.leafIndices;
+    return static_cast<int32_t>(
+        std::stable_partition(leaves.begin(), leaves.end(), [&](int32_t l) { return Counts(l); }) -
+        leaves.begin());
+}
+
 bool PortalBuilder::CannotEndWithTwoLeaves(const Portal& piece, int32_t nodeIndex,
                                            int32_t pendingBacks) const {
-    const auto held = static_cast<int32_t>(piece.leafIndices.size());
-    const bool tooMany = held + 1 + pendingBacks > 2;
+    const auto held = static_cast<int32_t>(
+        std::count_if(piece.leafIndices.begin(), piece.leafIndices.end(),
+                      [&](int32_t l) { return Counts(l); }));
+    // Every subtree holds a leaf, but one of leaves passed through alone adds none.
+    const int32_t ahead = leavesBelow_[nodeIndex] > 0 ? 1 : 0;
+    const bool tooMany = held + ahead + pendingBacks > 2;
     const bool tooFew = pendingBacks == 0 && held + leavesBelow_[nodeIndex] < 2;
     return tooMany || tooFew;
 }
@@ -124,7 +136,10 @@ void PortalBuilder::Descend(Portal& portal, std::list<Portal>& output, int32_t n
             if (node.frontIsLeaf != 0) {
                 ReachLeaf(portal, node.front, frontPieces);
             } else {
-                const int32_t backAhead = node.back == -1 ? 0 : 1;
+                // A back subtree of leaves passed through alone adds no leaf that counts
+                // (leavesBelow_ is only there for pruning descents, the only ones that ask).
+                const bool backAdds = node.back != -1 && (!prune || leavesBelow_[node.back] > 0);
+                const int32_t backAhead = backAdds ? 1 : 0;
                 Descend(portal, frontPieces, node.front, prune, pendingBacks + backAhead);
             }
             if (node.back == -1) {
@@ -168,7 +183,8 @@ void PortalBuilder::CountLeavesBelow() {
     // Children come after their parent, so a backward pass sees every child first.
     for (size_t k = nodes.size(); k-- > 0;) {
         const BspNode& node = nodes[k];
-        const int32_t front = node.frontIsLeaf != 0 ? 1 : leavesBelow_[node.front];
+        const int32_t front = node.frontIsLeaf != 0 ? (Counts(node.front) ? 1 : 0)
+                                                    : leavesBelow_[node.front];
         const int32_t back = node.back == -1 ? 0 : leavesBelow_[node.back];
         leavesBelow_[k] = front + back;
     }
@@ -224,9 +240,9 @@ void PortalBuilder::BuildPortals(int32_t threads) {
                 Descend(square, pieces[i], 0, true, 0);
             }
         });
-        for (const std::list<Portal>& nodePieces : pieces) {
-            for (const Portal& piece : nodePieces) {
-                if (piece.leafIndices.size() == 2) {
+        for (std::list<Portal>& nodePieces : pieces) {
+            for (Portal& piece : nodePieces) {
+                if (piece.leafIndices.size() == 2 || (passThrough_ && CountedFirst(piece) == 2)) {
                     AddPortal(piece);
                 }
             }

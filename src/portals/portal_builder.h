@@ -35,6 +35,12 @@ public:
     // squares are cut on up to `threads` threads; the portals are the same for every count.
     void BuildPortals(int32_t threads = 1);
 
+    // Per leaf, 1 for the leaves a piece may pass without counting (regions without
+    // volume, which still take a share of every opening in the planes that squeeze them):
+    // a piece is kept when it ends with exactly two other leaves, and lists those two
+    // first, then the ones it passed. Must outlive BuildPortals.
+    void PassThrough(const std::vector<uint8_t>& leaves) { passThrough_ = &leaves; }
+
     // The steps, public so tests can pin them and hold them against a plain merge.
     // ClipPortal is the plain descent: it hands over every piece that does not fall into
     // solid space, whatever number of leaves it collected.
@@ -61,8 +67,14 @@ private:
     // Stored portal index by unordered leaf pair, kept in step with portals_ by AddPortal.
     std::unordered_map<uint64_t, int32_t> byLeafPair_;
     // The number of leaves in the subtree of each node, indexed by node index. Set by
-    // BuildPortals before any square descends; read only by pruning descents.
+    // BuildPortals before any square descends; read only by pruning descents. Leaves passed
+    // through do not count.
     std::vector<int32_t> leavesBelow_;
+    const std::vector<uint8_t>* passThrough_ = nullptr;
+
+    bool Counts(int32_t leaf) const { return passThrough_ == nullptr || (*passThrough_)[leaf] == 0; }
+    // The piece's leaves that count, first, in their order; then the others.
+    int32_t CountedFirst(Portal& piece) const;
 };
 
 }  // namespace bsppvs

@@ -61,11 +61,11 @@ std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const P
 
 std::vector<const Poly*> FacesOnPortal(const BspTree& tree, Portal& portal, bool structuralOnly) {
     const Plane& plane = portal.GetPlane();
-    std::vector<const Poly*> faces =
-        FacesInPlane(tree, portal.leafIndices[0], plane, structuralOnly);
-    const std::vector<const Poly*> more =
-        FacesInPlane(tree, portal.leafIndices[1], plane, structuralOnly);
-    faces.insert(faces.end(), more.begin(), more.end());
+    std::vector<const Poly*> faces;
+    for (const int32_t leaf : portal.leafIndices) {
+        const std::vector<const Poly*> more = FacesInPlane(tree, leaf, plane, structuralOnly);
+        faces.insert(faces.end(), more.begin(), more.end());
+    }
     return faces;
 }
 

@@ -19,7 +19,8 @@ namespace bsppvs {
 std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const Plane& plane,
                                       bool structuralOnly);
 
-// The faces of the portal's two leaves that lie in its plane (FacesInPlane).
+// The faces of the portal's leaves (its two, and any it passed through) that lie in its
+// plane (FacesInPlane).
 std::vector<const Poly*> FacesOnPortal(const BspTree& tree, Portal& portal, bool structuralOnly);
 
 // Whether the faces, all in the opening's plane and facing either way, leave no part of it

@@ -111,9 +111,29 @@ float Width(const Poly& polygon) {
     return longest > 0.0f ? 2.0f * area / longest : 0.0f;
 }
 
-OpenGraph BuildOpenGraph(const BspTree& tree, float crackWidth, int32_t threads) {
+// A region squeezed to nothing between two planes that coincide still takes its share of
+// every opening that lies in those planes; the openings pass through such regions, or a
+// piece that collects more than two leaves that way would be dropped and the two regions
+// it really joins cut off from each other. Their faces still close the openings they lie
+// on. Squares are sized by the regions' own boxes: most regions hold no polygon, so the
+// boxes of the polygons fall short.
+OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells,
+                         const Bounds& world, float crackWidth, int32_t threads) {
+    std::vector<uint8_t> noVolume(cells.size(), 0);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        noVolume[i] = cells[i].hasVolume ? 0 : 1;
+    }
+    BspTree sized = tree;
+    const std::vector<Bounds> regions = ComputeNodeRegionBounds(tree, world);
+    for (size_t k = 0; k < sized.nodes.size(); ++k) {
+        if (regions[k].halfExtent != ORIGIN) {
+            sized.nodes[k].bounds = regions[k];
+        }
+    }
     OpenGraph graph;
-    PortalBuilder(tree, graph.portals).BuildPortals(threads);
+    PortalBuilder builder(sized, graph.portals);
+    builder.PassThrough(noVolume);
+    builder.BuildPortals(threads);
     graph.exits.resize(tree.leaves.size());
     for (size_t k = 0; k < graph.portals.size(); ++k) {
         Portal& portal = graph.portals[k];
@@ -270,7 +290,7 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     }
     space.emptyLeaf = open;
     const float size = 2.0f * std::sqrt(Dot(world.halfExtent, world.halfExtent));
-    OpenGraph graph = BuildOpenGraph(tree, CRACK_WIDTH_RELATIVE * size, options.threads);
+    OpenGraph graph = BuildOpenGraph(tree, space.cells, world, CRACK_WIDTH_RELATIVE * size, options.threads);
     const std::vector<int32_t> via = FloodFromOutside(space.cells, graph);
     space.outsideLeaves = std::count_if(via.begin(), via.end(), [](int32_t v) { return v != -2; });
     // Per point known to be inside, its leaf (-1 when in none).

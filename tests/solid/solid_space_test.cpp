@@ -132,6 +132,18 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
              l.Point({0, 100, 0});
          },
          RoomPoints(), outside},
+        {"the +z wall missing, and the way out from the start through a door between two "
+         "pieces of a wall in one plane: a leak",
+         [](MeshBuilder& l) {
+             l.mesh = {};
+             l.Box({-200, 0, -200}, {200, 200, 200}, true, 5);
+             for (const float x : {-200.0f, 40.0f}) {
+                 l.Polygon({{x, 0, 10}, {x + 160, 0, 10}, {x + 160, 200, 10}, {x, 200, 10}});
+                 l.Polygon({{x, 0, 10}, {x, 200, 10}, {x + 160, 200, 10}, {x + 160, 0, 10}});
+             }
+             l.Point({0, 100, -100});
+         },
+         RoomPoints(), {}, true},
     };
     for (const SolidCase& c : cases) {
         MeshBuilder level = Room();
