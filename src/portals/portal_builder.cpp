@@ -97,9 +97,8 @@ int32_t PortalBuilder::CountedFirst(Portal& piece) const {
 
 bool PortalBuilder::CannotEndWithTwoLeaves(const Portal& piece, int32_t nodeIndex,
                                            int32_t pendingBacks) const {
-    const auto held = static_cast<int32_t>(
-        std::count_if(piece.leafIndices.begin(), piece.leafIndices.end(),
-                      [&](int32_t l) { return Counts(l); }));
+    const auto held = static_cast<int32_t>(std::count_if(
+        piece.leafIndices.begin(), piece.leafIndices.end(), [&](int32_t l) { return Counts(l); }));
     // Every subtree holds a leaf, but one of leaves passed through alone adds none.
     const int32_t ahead = leavesBelow_[nodeIndex] > 0 ? 1 : 0;
     const bool tooMany = held + ahead + pendingBacks > 2;
@@ -183,8 +182,8 @@ void PortalBuilder::CountLeavesBelow() {
     // Children come after their parent, so a backward pass sees every child first.
     for (size_t k = nodes.size(); k-- > 0;) {
         const BspNode& node = nodes[k];
-        const int32_t front = node.frontIsLeaf != 0 ? (Counts(node.front) ? 1 : 0)
-                                                    : leavesBelow_[node.front];
+        const int32_t front =
+            node.frontIsLeaf != 0 ? (Counts(node.front) ? 1 : 0) : leavesBelow_[node.front];
         const int32_t back = node.back == -1 ? 0 : leavesBelow_[node.back];
         leavesBelow_[k] = front + back;
     }

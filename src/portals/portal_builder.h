@@ -72,7 +72,9 @@ private:
     std::vector<int32_t> leavesBelow_;
     const std::vector<uint8_t>* passThrough_ = nullptr;
 
-    bool Counts(int32_t leaf) const { return passThrough_ == nullptr || (*passThrough_)[leaf] == 0; }
+    bool Counts(int32_t leaf) const {
+        return passThrough_ == nullptr || (*passThrough_)[leaf] == 0;
+    }
     // The piece's leaves that count, first, in their order; then the others.
     int32_t CountedFirst(Portal& piece) const;
 };

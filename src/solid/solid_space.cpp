@@ -290,7 +290,8 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     }
     space.emptyLeaf = open;
     const float size = 2.0f * std::sqrt(Dot(world.halfExtent, world.halfExtent));
-    OpenGraph graph = BuildOpenGraph(tree, space.cells, world, CRACK_WIDTH_RELATIVE * size, options.threads);
+    OpenGraph graph =
+        BuildOpenGraph(tree, space.cells, world, CRACK_WIDTH_RELATIVE * size, options.threads);
     const std::vector<int32_t> via = FloodFromOutside(space.cells, graph);
     space.outsideLeaves = std::count_if(via.begin(), via.end(), [](int32_t v) { return v != -2; });
     // Per point known to be inside, its leaf (-1 when in none).

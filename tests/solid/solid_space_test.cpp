@@ -143,7 +143,9 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
              }
              l.Point({0, 100, -100});
          },
-         RoomPoints(), {}, true},
+         RoomPoints(),
+         {},
+         true},
     };
     for (const SolidCase& c : cases) {
         MeshBuilder level = Room();
