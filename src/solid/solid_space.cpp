@@ -20,10 +20,6 @@ namespace {
 // can lead astray, makes it solid.
 constexpr double OPEN_WINDING = 0.5;
 constexpr double CLEARLY_OPEN_WINDING = 0.9;
-// A region joined to a point known to be inside by openings no face closes is open space
-// however little the surface wraps it (players walk there), unless it wraps it hardly at
-// all: that is the world outside a level that leaks, which would otherwise all open up.
-constexpr double REACHABLE_WINDING = 0.1;
 // Where on an opening the cover test looks: its middle and points this far towards each
 // corner and each edge's middle.
 constexpr float COVER_SAMPLE_REACH = 0.9f;
@@ -334,14 +330,23 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
             }
         }
     }
-    // Space a player reaches from a start is open even where the surface, full of holes and
-    // faces turned every way, winds round it less than half way. Calling it solid would hide
-    // it (nothing drawn there) and cut the sight lines through it.
-    const std::vector<uint8_t> reached = Reach(insideLeaves, graph, [&](int32_t leaf) {
-        return filled[leaf] == 0 && wound[leaf] > REACHABLE_WINDING;
+    // With points known to be inside, space joined to open space or to such a point by
+    // openings no face closes is open too, however little the surface wraps it, unless the
+    // fill took it: a player walks there, and a sight line that crosses no face passes
+    // through it (out of a hole in a leaking level and back in). Calling it solid would
+    // hide it and cut such lines from the sets. Without such points nothing tells the
+    // outside from the inside, and the winding alone decides.
+    std::vector<int32_t> from = insideLeaves;
+    for (size_t i = 0; i < leafCount && !insideLeaves.empty(); ++i) {
+        if (space.emptyLeaf[i] != 0) {
+            from.push_back(static_cast<int32_t>(i));
+        }
+    }
+    const std::vector<uint8_t> joined = Reach(from, graph, [&](int32_t leaf) {
+        return filled[leaf] == 0 && space.cells[leaf].hasVolume;
     });
     for (size_t i = 0; i < leafCount; ++i) {
-        space.emptyLeaf[i] |= reached[i];
+        space.emptyLeaf[i] |= joined[i];
     }
     return space;
 }

@@ -8,10 +8,12 @@
 // when points known to be inside the level are given and the outside cannot reach them,
 // not when the world's boundary reaches it without passing through a face (the outside
 // fill), unless the surface wraps it, or space joined to it through regions wrapped more
-// than half way, nearly all the way round; and always when such a point reaches it that
-// way and the surface wraps it more than a tenth of the way.
+// than half way, nearly all the way round; and, with such points, whenever open space or
+// such a point reaches it that way and the fill did not take it (a sight line that crosses
+// no face passes there).
 // When the outside does reach an inside point the level leaks: the shortest way in is
-// reported and the fill is not trusted.
+// reported and the fill is not trusted, so the outside joined to the level through its
+// holes is open space too.
 
 #include <cstdint>
 #include <optional>

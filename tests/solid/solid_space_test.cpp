@@ -164,7 +164,7 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
 }
 
 // The room without its +x wall, a start inside: the way out leaves through the missing
-// wall; closed, the same room does not leak.
+// wall; closed, the same room does not leak. What is seen through the hole is seen.
 TEST(SolidSpaceTest, LeaksAreTracedFromTheInsidePointThroughTheHole) {
     MeshBuilder open;
     open.Box({-200, 0, -200}, {200, 200, 200}, true, 1).Point({-100, 50, 0});
@@ -179,6 +179,20 @@ TEST(SolidSpaceTest, LeaksAreTracedFromTheInsidePointThroughTheHole) {
     MeshBuilder closed = Room();
     closed.Point({-100, 50, 0});
     EXPECT_FALSE(levels::CompileMesh(closed.mesh)->leak);
+
+    // A second room far off, its open side facing the hole: sight lines leave the first
+    // room, cross the world outside, where the surface hardly winds at all, and enter the
+    // second; the sets must follow them.
+    open.Box({1400, 0, -200}, {1800, 200, 200}, true, 0);
+    BspCompiler twoRooms;
+    twoRooms.UseDefaultsFor(true);
+    twoRooms.Compile(open.mesh);
+    const std::vector<Poly> walls = twoRooms.polys;
+    EXPECT_TRUE(VerifyPvs(twoRooms, walls, 2000, 1, SolidTrust::NOTHING).violations.empty());
+    const int32_t first = twoRooms.LocateLeaf({-100, 50, 0}, 0);
+    const int32_t second = twoRooms.LocateLeaf({1700, 100, 0}, 0);
+    ASSERT_TRUE(first >= 0 && second >= 0);
+    EXPECT_NE(twoRooms.leaves[first].pvs[second], 0);
 }
 
 // The rules for meshes that keep real levels small: a floor of many triangles joined into
