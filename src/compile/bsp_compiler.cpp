@@ -52,6 +52,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     maxChains = meshFormat ? MESH_CHAINS_PER_GATE : 0;
     blockCovered = meshFormat;
     orientByCorners = meshFormat;
+    joinCrowdedPortals = meshFormat;
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
@@ -122,7 +123,9 @@ void BspCompiler::BuildTreeOfOpenSpace() {
 }
 
 void BspCompiler::BuildPortals() {
-    PortalBuilder(*this, portals).BuildPortals(threads);
+    PortalBuilder builder(*this, portals);
+    builder.JoinCrowded(joinCrowdedPortals);
+    builder.BuildPortals(threads);
 }
 
 void BspCompiler::ComputePvs(const VisibilityProgressFn& progress) {

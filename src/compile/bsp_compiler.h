@@ -67,6 +67,10 @@ public:
     // GateRules). Meshes are full of thin slanted leaves that defeat the probes; native
     // files keep the centres, and their exact bytes.
     bool orientByCorners = false;
+    // A portal piece that ends with more than two leaves joins every two of them (see
+    // PortalBuilder::JoinCrowded) instead of being dropped: meshes come with faces on
+    // planes a hair apart and slivers between them; native files keep their exact portals.
+    bool joinCrowdedPortals = false;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,

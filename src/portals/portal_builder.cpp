@@ -101,7 +101,7 @@ bool PortalBuilder::CannotEndWithTwoLeaves(const Portal& piece, int32_t nodeInde
         piece.leafIndices.begin(), piece.leafIndices.end(), [&](int32_t l) { return Counts(l); }));
     // Every subtree holds a leaf, but one of leaves passed through alone adds none.
     const int32_t ahead = leavesBelow_[nodeIndex] > 0 ? 1 : 0;
-    const bool tooMany = held + ahead + pendingBacks > 2;
+    const bool tooMany = !joinCrowded_ && held + ahead + pendingBacks > 2;
     const bool tooFew = pendingBacks == 0 && held + leavesBelow_[nodeIndex] < 2;
     return tooMany || tooFew;
 }
@@ -213,6 +213,16 @@ bool PortalBuilder::AddPortal(const Portal& portal) {
     return false;
 }
 
+void PortalBuilder::AddEveryPair(const Portal& piece, size_t counted) {
+    for (size_t i = 0; i < counted; ++i) {
+        for (size_t j = i + 1; j < counted; ++j) {
+            Portal pair = piece;
+            pair.leafIndices = {piece.leafIndices[i], piece.leafIndices[j]};
+            AddPortal(pair);
+        }
+    }
+}
+
 void PortalBuilder::IndexStoredPortals() {
     byLeafPair_.clear();
     for (size_t i = 0; i < portals_.size(); ++i) {
@@ -241,8 +251,13 @@ void PortalBuilder::BuildPortals(int32_t threads) {
         });
         for (std::list<Portal>& nodePieces : pieces) {
             for (Portal& piece : nodePieces) {
-                if (piece.leafIndices.size() == 2 || (passThrough_ && CountedFirst(piece) == 2)) {
+                const size_t counted = passThrough_ != nullptr
+                                           ? static_cast<size_t>(CountedFirst(piece))
+                                           : piece.leafIndices.size();
+                if (counted == 2) {
                     AddPortal(piece);
+                } else if (counted > 2 && joinCrowded_) {
+                    AddEveryPair(piece, counted);
                 }
             }
         }

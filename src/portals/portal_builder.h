@@ -41,6 +41,14 @@ public:
     // first, then the ones it passed. Must outlive BuildPortals.
     void PassThrough(const std::vector<uint8_t>& leaves) { passThrough_ = &leaves; }
 
+    // With `on`, a piece that ends with more than two leaves joins every two of them instead
+    // of being dropped. On a mesh, faces meant to be one surface come on planes a hair
+    // apart, and the leaves squeezed between them are slivers that a piece in one of those
+    // planes passes within the tolerance: which of its leaves really touch cannot be told,
+    // and dropping the piece cuts the sight lines that cross the slivers. Joining too many
+    // only lets more through.
+    void JoinCrowded(bool on) { joinCrowded_ = on; }
+
     // The steps, public so tests can pin them and hold them against a plain merge.
     // ClipPortal is the plain descent: it hands over every piece that does not fall into
     // solid space, whatever number of leaves it collected.
@@ -71,12 +79,15 @@ private:
     // through do not count.
     std::vector<int32_t> leavesBelow_;
     const std::vector<uint8_t>* passThrough_ = nullptr;
+    bool joinCrowded_ = false;
 
     bool Counts(int32_t leaf) const {
         return passThrough_ == nullptr || (*passThrough_)[leaf] == 0;
     }
     // The piece's leaves that count, first, in their order; then the others.
     int32_t CountedFirst(Portal& piece) const;
+    // AddPortal for every two of the piece's first `counted` leaves, in order.
+    void AddEveryPair(const Portal& piece, size_t counted);
 };
 
 }  // namespace bsppvs

@@ -153,6 +153,26 @@ TEST(BuildPortalsTest, TreesWithoutPortals) {
     EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0, 1, 2}));
     stacked.BuildPortals();
     EXPECT_TRUE(stacked.portals.empty());
+
+    // For meshes: leaf 1 squeezed to nothing is passed through, and the piece joins leaves
+    // 0 and 2, listing leaf 1 after them; or, crowded pieces kept, every two of the three
+    // are joined.
+    const std::vector<uint8_t> squeezed = {0, 1, 0};
+    std::vector<Portal> passed;
+    PortalBuilder passing(stacked, passed);
+    passing.PassThrough(squeezed);
+    passing.BuildPortals();
+    ASSERT_EQ(passed.size(), 1u);
+    EXPECT_EQ(passed[0].leafIndices, (std::vector<int32_t>{0, 2, 1}));
+    std::vector<Portal> joined;
+    PortalBuilder joining(stacked, joined);
+    joining.JoinCrowded(true);
+    joining.BuildPortals();
+    std::vector<std::vector<int32_t>> pairs;
+    for (const Portal& portal : joined) {
+        pairs.push_back(portal.leafIndices);
+    }
+    EXPECT_EQ(pairs, (std::vector<std::vector<int32_t>>{{0, 1}, {0, 2}, {1, 2}}));
 }
 
 // Node 0 (x = 0): leaf 0 on the +x side, node 1 behind. Node 1 (z = -10): leaf 1 above,
