@@ -37,7 +37,7 @@ public:
 
     // Per leaf, 1 for the leaves a piece may pass without counting (regions without
     // volume, which still take a share of every opening in the planes that squeeze them):
-    // a piece is kept when it ends with exactly two other leaves, and lists those two
+    // a piece is kept when it ends with exactly two leaves that count, and lists those two
     // first, then the ones it passed. Must outlive BuildPortals.
     void PassThrough(const std::vector<uint8_t>& leaves) { passThrough_ = &leaves; }
 
