@@ -119,7 +119,9 @@ OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells
     for (size_t i = 0; i < cells.size(); ++i) {
         noVolume[i] = cells[i].hasVolume ? 0 : 1;
     }
-    BspTree sized = tree;
+    // The portal builder reads the nodes alone.
+    BspTree sized;
+    sized.nodes = tree.nodes;
     const std::vector<Bounds> regions = ComputeNodeRegionBounds(tree, world);
     for (size_t k = 0; k < sized.nodes.size(); ++k) {
         if (regions[k].halfExtent != ORIGIN) {
