@@ -23,8 +23,12 @@ std::vector<uint8_t> SubtreesWithEmptyLeaves(const BspTree& tree,
 
 BspTree WithoutSolidLeaves(const BspTree& full, const std::vector<uint8_t>& emptyLeaf,
                            const std::vector<Bounds>& cellBounds,
-                           const std::vector<uint8_t>& backCellLeaves, bool& reshaped) {
+                           const std::vector<uint8_t>& backCellLeaves, bool& reshaped,
+                           std::vector<int32_t>* keptIndex) {
     reshaped = false;
+    if (keptIndex != nullptr) {
+        keptIndex->assign(full.leaves.size(), -1);
+    }
     BspTree kept;
     if (full.nodes.empty()) {
         return kept;
@@ -72,6 +76,9 @@ BspTree WithoutSolidLeaves(const BspTree& full, const std::vector<uint8_t>& empt
                                 backCellLeaves[old.front] != 0);
         node.frontIsLeaf = 1;
         node.front = static_cast<int32_t>(kept.leaves.size());
+        if (keptIndex != nullptr) {
+            (*keptIndex)[old.front] = node.front;
+        }
         BspLeaf& copy = kept.leaves.emplace_back();
         copy.firstPoly = static_cast<int32_t>(kept.polys.size());
         kept.polys.insert(kept.polys.end(), full.polys.begin() + leaf.firstPoly,

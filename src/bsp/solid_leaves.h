@@ -18,9 +18,12 @@ namespace bsppvs {
 // leaves keep their relative order and are numbered in pre-order again. A kept leaf
 // without polygons takes its box from cellBounds (one per leaf of `full`). reshaped is set
 // when the result is not the tree the plain rule would have built: a node was turned round
-// or a kept leaf is one of backCellLeaves (per leaf of `full`, see TreeBuilder).
+// or a kept leaf is one of backCellLeaves (per leaf of `full`, see TreeBuilder). When
+// keptIndex is given, it is set to each leaf of `full`'s index in the result (-1 when not
+// kept).
 BspTree WithoutSolidLeaves(const BspTree& full, const std::vector<uint8_t>& emptyLeaf,
                            const std::vector<Bounds>& cellBounds,
-                           const std::vector<uint8_t>& backCellLeaves, bool& reshaped);
+                           const std::vector<uint8_t>& backCellLeaves, bool& reshaped,
+                           std::vector<int32_t>* keptIndex = nullptr);
 
 }  // namespace bsppvs

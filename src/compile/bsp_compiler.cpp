@@ -1,6 +1,7 @@
 #include "compile/bsp_compiler.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "bsp/detail_filter.h"
 #include "bsp/import.h"
@@ -106,8 +107,15 @@ void BspCompiler::BuildTreeOfOpenSpace() {
         cellBounds.push_back(cell.bounds);
     }
     bool reshaped = false;
-    static_cast<BspTree&>(*this) = WithoutSolidLeaves(everyRegion, space.emptyLeaf, cellBounds,
-                                                      builder.BackCellLeaves(), reshaped);
+    std::vector<int32_t> keptIndex;
+    static_cast<BspTree&>(*this) = WithoutSolidLeaves(
+        everyRegion, space.emptyLeaf, cellBounds, builder.BackCellLeaves(), reshaped, &keptIndex);
+    openingsAcrossSlivers = space.openingsAcrossSlivers;
+    for (Portal& opening : openingsAcrossSlivers) {
+        for (int32_t& leaf : opening.leafIndices) {
+            leaf = keptIndex[leaf];
+        }
+    }
     // Portal squares are sized by their node's box, the box of the polygons that reached it.
     // That covers the node's region while every leaf is bounded by its own polygons, as in
     // the tree the plain rule builds; once regions without polygons are open space, or a
@@ -126,6 +134,17 @@ void BspCompiler::BuildPortals() {
     PortalBuilder builder(*this, portals);
     builder.JoinCrowded(joinCrowdedPortals);
     builder.BuildPortals(threads);
+    // Only where the tree's portals do not already join the two leaves: elsewhere its own
+    // portal is the exact opening.
+    std::unordered_set<uint64_t> joined;
+    for (const Portal& portal : portals) {
+        joined.insert(LeafPairKey(portal.leafIndices[0], portal.leafIndices[1]));
+    }
+    for (const Portal& opening : openingsAcrossSlivers) {
+        if (joined.insert(LeafPairKey(opening.leafIndices[0], opening.leafIndices[1])).second) {
+            portals.push_back(opening);
+        }
+    }
 }
 
 void BspCompiler::ComputePvs(const VisibilityProgressFn& progress) {

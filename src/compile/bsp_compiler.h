@@ -115,6 +115,10 @@ public:
     std::vector<Vector3> insidePoints;
     // With the winding rule, set by BuildTree: the way in from outside, when there is one.
     std::optional<Leak> leak;
+    // With the winding rule, set by BuildTree: openings between two leaves across slivers
+    // of solid space thinner than the tolerance (see SolidSpace), which BuildPortals adds
+    // where the tree's own portals do not join the two leaves.
+    std::vector<Portal> openingsAcrossSlivers;
 
     // The defaults for a level's format: native levels bound their open space consistently
     // and come as the polygons they are meant to be split by; meshes from other tools need

@@ -35,12 +35,6 @@ namespace bsppvs {
 
 namespace {
 
-uint64_t LeafPairKey(int32_t p, int32_t q) {
-    const auto lo = static_cast<uint32_t>(std::min(p, q));
-    const auto hi = static_cast<uint32_t>(std::max(p, q));
-    return (static_cast<uint64_t>(lo) << 32) | hi;
-}
-
 // Hands a piece that reached a leaf in front of a node to the list, naming that leaf.
 void ReachLeaf(Portal& portal, int32_t leaf, std::list<Portal>& output) {
     portal.leafIndices.push_back(leaf);
@@ -213,6 +207,25 @@ bool PortalBuilder::AddPortal(const Portal& portal) {
     return false;
 }
 
+void PortalBuilder::AddPassingPortal(const Portal& piece) {
+    const size_t before = portals_.size();
+    AddPortal(piece);
+    if (passed_ == nullptr) {
+        return;
+    }
+    passed_->resize(portals_.size());
+    const int32_t stored =
+        portals_.size() > before
+            ? static_cast<int32_t>(before)
+            : byLeafPair_.at(LeafPairKey(piece.leafIndices[0], piece.leafIndices[1]));
+    std::vector<int32_t>& list = (*passed_)[stored];
+    for (size_t i = 2; i < piece.leafIndices.size(); ++i) {
+        if (std::find(list.begin(), list.end(), piece.leafIndices[i]) == list.end()) {
+            list.push_back(piece.leafIndices[i]);
+        }
+    }
+}
+
 void PortalBuilder::AddEveryPair(const Portal& piece, size_t counted) {
     for (size_t i = 0; i < counted; ++i) {
         for (size_t j = i + 1; j < counted; ++j) {
@@ -255,7 +268,7 @@ void PortalBuilder::BuildPortals(int32_t threads) {
                                            ? static_cast<size_t>(CountedFirst(piece))
                                            : piece.leafIndices.size();
                 if (counted == 2) {
-                    AddPortal(piece);
+                    AddPassingPortal(piece);
                 } else if (counted > 2 && joinCrowded_) {
                     AddEveryPair(piece, counted);
                 }

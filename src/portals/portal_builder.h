@@ -12,6 +12,7 @@
 // nothing to squares that arrive there with no leaf yet. Merging by leaf pair uses a hash
 // map instead of scanning the stored portals, which gives the same portals.
 
+#include <algorithm>
 #include <cstdint>
 #include <list>
 #include <unordered_map>
@@ -22,6 +23,13 @@
 #include "portals/portal.h"
 
 namespace bsppvs {
+
+// A key for the unordered pair of leaves p and q.
+inline uint64_t LeafPairKey(int32_t p, int32_t q) {
+    const auto lo = static_cast<uint32_t>(std::min(p, q));
+    const auto hi = static_cast<uint32_t>(std::max(p, q));
+    return (static_cast<uint64_t>(lo) << 32) | hi;
+}
 
 // The length of the half-extent of the polygon's axis-aligned bounding box.
 float PortalSize(const Poly& poly);
@@ -41,6 +49,10 @@ public:
     // first, then the ones it passed. Must outlive BuildPortals.
     void PassThrough(const std::vector<uint8_t>& leaves) { passThrough_ = &leaves; }
 
+    // With pass-through, per stored portal, every leaf passed by any piece kept for its
+    // pair (in the order met, each once). Must outlive BuildPortals.
+    void RecordPassed(std::vector<std::vector<int32_t>>& passed) { passed_ = &passed; }
+
     // With `on`, a piece that ends with more than two leaves joins every two of them instead
     // of being dropped. On a mesh, faces meant to be one surface come on planes a hair
     // apart, and the leaves squeezed between them are slivers that a piece in one of those
@@ -55,6 +67,8 @@ public:
     Portal MakeNodePortal(const BspNode& node) const;
     void ClipPortal(Portal& portal, std::list<Portal>& output, int32_t nodeIndex) const;
     bool AddPortal(const Portal& portal);
+    // AddPortal for a piece whose first two leaves count, recording the ones it passed.
+    void AddPassingPortal(const Portal& piece);
 
 private:
     // The descent of ClipPortal. With prune set, a piece is dropped as soon as it can no
@@ -79,6 +93,7 @@ private:
     // through do not count.
     std::vector<int32_t> leavesBelow_;
     const std::vector<uint8_t>* passThrough_ = nullptr;
+    std::vector<std::vector<int32_t>>* passed_ = nullptr;
     bool joinCrowded_ = false;
 
     bool Counts(int32_t leaf) const {

@@ -89,6 +89,8 @@ bool Covered(const BspTree& tree, Portal& portal) {
 struct OpenGraph {
     std::vector<Portal> portals;
     std::vector<std::vector<std::pair<int32_t, int32_t>>> exits;
+    // Per portal, the regions squeezed to nothing that it passed.
+    std::vector<std::vector<int32_t>> passed;
 };
 
 // How wide the opening is at its narrowest, about: twice its area over its longest side.
@@ -131,7 +133,9 @@ OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells
     OpenGraph graph;
     PortalBuilder builder(sized, graph.portals);
     builder.PassThrough(noVolume);
+    builder.RecordPassed(graph.passed);
     builder.BuildPortals(threads);
+    graph.passed.resize(graph.portals.size());
     graph.exits.resize(tree.leaves.size());
     for (size_t k = 0; k < graph.portals.size(); ++k) {
         Portal& portal = graph.portals[k];
@@ -349,6 +353,15 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     });
     for (size_t i = 0; i < leafCount; ++i) {
         space.emptyLeaf[i] |= joined[i];
+    }
+    for (size_t leaf = 0; leaf < leafCount; ++leaf) {
+        for (const auto& [next, k] : graph.exits[leaf]) {
+            if (static_cast<int32_t>(leaf) < next && !graph.passed[k].empty() &&
+                space.emptyLeaf[leaf] != 0 && space.emptyLeaf[next] != 0) {
+                space.openingsAcrossSlivers.push_back(graph.portals[k]);
+                space.openingsAcrossSlivers.back().leafIndices.resize(2);
+            }
+        }
     }
     return space;
 }

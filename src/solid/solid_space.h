@@ -22,6 +22,7 @@
 #include "bsp/bsp_tree.h"
 #include "bsp/leaf_cells.h"
 #include "geometry/polygon.h"
+#include "portals/portal.h"
 
 namespace bsppvs {
 
@@ -51,6 +52,11 @@ struct SolidSpace {
     // Leaves the outside fill reached (whether or not the fill was applied).
     int64_t outsideLeaves = 0;
     std::optional<Leak> leak;
+    // Openings no face closes between two open regions that pass regions squeezed to
+    // nothing, with the two regions as leaf indices. Where planes meant to be one lie a
+    // hair apart, the sliver between them is such a region; left solid, it cuts the two
+    // regions apart in the tree without it, though the sight lines across cross no face.
+    std::vector<Portal> openingsAcrossSlivers;
 };
 
 SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surface,

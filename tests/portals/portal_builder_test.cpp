@@ -155,15 +155,18 @@ TEST(BuildPortalsTest, TreesWithoutPortals) {
     EXPECT_TRUE(stacked.portals.empty());
 
     // For meshes: leaf 1 squeezed to nothing is passed through, and the piece joins leaves
-    // 0 and 2, listing leaf 1 after them; or, crowded pieces kept, every two of the three
-    // are joined.
+    // 0 and 2, listing leaf 1 after them (and recorded as passed by that portal); or,
+    // crowded pieces kept, every two of the three are joined.
     const std::vector<uint8_t> squeezed = {0, 1, 0};
     std::vector<Portal> passed;
+    std::vector<std::vector<int32_t>> passedBy;
     PortalBuilder passing(stacked, passed);
     passing.PassThrough(squeezed);
+    passing.RecordPassed(passedBy);
     passing.BuildPortals();
     ASSERT_EQ(passed.size(), 1u);
     EXPECT_EQ(passed[0].leafIndices, (std::vector<int32_t>{0, 2, 1}));
+    EXPECT_EQ(passedBy, (std::vector<std::vector<int32_t>>{{1}}));
     std::vector<Portal> joined;
     PortalBuilder joining(stacked, joined);
     joining.JoinCrowded(true);
