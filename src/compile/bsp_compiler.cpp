@@ -54,6 +54,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     blockCovered = meshFormat;
     orientByCorners = meshFormat;
     joinCrowdedPortals = meshFormat;
+    splitThinPortalParts = meshFormat;
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
@@ -133,6 +134,7 @@ void BspCompiler::BuildTreeOfOpenSpace() {
 void BspCompiler::BuildPortals() {
     PortalBuilder builder(*this, portals);
     builder.JoinCrowded(joinCrowdedPortals);
+    builder.SplitThinParts(splitThinPortalParts);
     builder.BuildPortals(threads);
     // Only where the tree's portals do not already join the two leaves: elsewhere its own
     // portal is the exact opening.

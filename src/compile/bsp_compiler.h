@@ -71,6 +71,10 @@ public:
     // PortalBuilder::JoinCrowded) instead of being dropped: meshes come with faces on
     // planes a hair apart and slivers between them; native files keep their exact portals.
     bool joinCrowdedPortals = false;
+    // Whether portal pieces are cut wherever they reach past a plane by more than the fine
+    // tolerance (see PortalBuilder::SplitThinParts): for meshes, whose planes meant to be
+    // one lie a hair apart.
+    bool splitThinPortalParts = false;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,

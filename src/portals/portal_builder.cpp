@@ -41,6 +41,13 @@ void ReachLeaf(Portal& portal, int32_t leaf, std::list<Portal>& output) {
     output.push_back(std::move(portal));
 }
 
+// Whether a corner of the ring lies more than the fine tolerance on the side of the plane
+// that `sign` names (1 in front, -1 behind).
+bool ReachesPast(const Plane& plane, const Winding& ring, float sign) {
+    return std::any_of(ring.begin(), ring.end(),
+                       [&](Vector3 p) { return sign * plane.SignedDistance(p) > EPSILON; });
+}
+
 }  // namespace
 
 float PortalSize(const Poly& poly) {
@@ -106,8 +113,13 @@ void PortalBuilder::Descend(Portal& portal, std::list<Portal>& output, int32_t n
         return;
     }
     const BspNode& node = tree_.nodes[nodeIndex];
+    PolySide side = ClassifyRing(node.plane, portal.points);
+    if (splitThinParts_ && (side == FRONT || side == BACK) &&
+        ReachesPast(node.plane, portal.points, side == FRONT ? -1.0f : 1.0f)) {
+        side = SPANNING;
+    }
     // Both coplanar cases go the same way, so the portal's facing is never asked for.
-    switch (ClassifyRing(node.plane, portal.points)) {
+    switch (side) {
         case FRONT:
             if (node.frontIsLeaf != 0) {
                 ReachLeaf(portal, node.front, output);

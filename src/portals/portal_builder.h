@@ -61,6 +61,13 @@ public:
     // only lets more through.
     void JoinCrowded(bool on) { joinCrowded_ = on; }
 
+    // With `on`, a piece that lies on one side of a plane within the coarse tolerance but
+    // reaches past it on the other by more than the fine one is cut there as well, instead
+    // of going whole to the side it mostly lies on. Where a plane runs a hair from another
+    // (faces meant to be one, on a mesh), the part past it is a thin strip of a real
+    // opening; sent whole into solid space behind, the opening is lost.
+    void SplitThinParts(bool on) { splitThinParts_ = on; }
+
     // The steps, public so tests can pin them and hold them against a plain merge.
     // ClipPortal is the plain descent: it hands over every piece that does not fall into
     // solid space, whatever number of leaves it collected.
@@ -95,6 +102,7 @@ private:
     const std::vector<uint8_t>* passThrough_ = nullptr;
     std::vector<std::vector<int32_t>>* passed_ = nullptr;
     bool joinCrowded_ = false;
+    bool splitThinParts_ = false;
 
     bool Counts(int32_t leaf) const {
         return passThrough_ == nullptr || (*passThrough_)[leaf] == 0;

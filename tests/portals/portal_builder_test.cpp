@@ -236,6 +236,22 @@ TEST(ClipPortalTest, CutsFinerThanItClassifies) {
     const Portal& back = pieces.back();
     EXPECT_EQ(back.leafIndices, (std::vector<int32_t>{1}));
     EXPECT_EQ(back.points.size(), 3u);
+
+    // Behind the plane but for that corner, the ring goes whole into the solid space behind
+    // and is lost; with thin parts split (meshes), the strip in front reaches leaf 0.
+    compiler.nodes = {MakeNode(Plane(1, 0, 0, 0), UNIT_BOX, 0, 1, -1)};
+    Portal behind;
+    behind.SetPoints({{-1, 0, 0}, {0.005f, 0, 1}, {-1, 0, 1}});
+    pieces.clear();
+    Portal copy = behind;
+    Builder(compiler).ClipPortal(copy, pieces, 0);
+    EXPECT_TRUE(pieces.empty());
+    PortalBuilder thin = Builder(compiler);
+    thin.SplitThinParts(true);
+    thin.ClipPortal(behind, pieces, 0);
+    ASSERT_EQ(pieces.size(), 1u);
+    EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0}));
+    EXPECT_EQ(pieces.front().points.size(), 3u);
 }
 
 Portal PortalBetween(int32_t p, int32_t q, float halfSide) {
