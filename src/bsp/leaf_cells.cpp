@@ -139,7 +139,11 @@ Region CutRegion(const Region& region, const PlaneD& plane) {
     const Vector3d u = Cross(n, axis) * (1.0 / Length(Cross(n, axis)));
     const Vector3d v = Cross(n, u);
     const double size = 4.0 * RegionSize(region) + 1.0;
-    const Vector3d centre = n * plane.d;
+    // The normal comes from a float plane and is a rounding off unit length; the point of
+    // the plane nearest the origin divides by its square length, or the cap would stand
+    // off the plane by d times that error, farther than the cut's tolerance, and a later
+    // cut by the same plane turned round would take the face away.
+    const Vector3d centre = n * (plane.d / Dot(n, n));
     cap.ring = {centre + u * size + v * size, centre - u * size + v * size,
                 centre - u * size - v * size, centre + u * size - v * size};
     for (const Face& face : region) {

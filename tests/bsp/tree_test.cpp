@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "compile/bsp_compiler.h"
+#include "bsp/leaf_cells.h"
 #include "formats/native_mesh.h"
 
 namespace bsppvs {
@@ -233,6 +235,37 @@ INSTANTIATE_TEST_SUITE_P(SplitterSearch, ChooseSplitterTest, ::testing::Values(f
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Literal" : "Fast";
                          });
+
+}  // namespace
+}  // namespace bsppvs
+
+namespace bsppvs {
+namespace {
+
+// A corner of space cut off by a slanted plane whose float normal is a rounding longer than
+// unit length, then by the same plane turned round (two faces of one wall, back to back):
+// the region between keeps its four faces and its volume. When the cut's new face stood
+// off its plane by that rounding times the plane's distance, the second cut took it away,
+// and the region, left with three faces, was taken for a slice without volume.
+TEST(LeafCellsTest, ARegionCutTwiceByOnePlaneKeepsItsVolume) {
+    const Plane wall(0x1.e2b7ep-3f, 0x1.e2b7ep-1f, 0x1.e2b7ep-3f, 0x1.a660e4p+8f);
+    const auto node = [](Plane plane, int32_t front, int32_t frontIsLeaf, int32_t back) {
+        BspNode n;
+        n.plane = plane;
+        n.front = front;
+        n.frontIsLeaf = frontIsLeaf;
+        n.back = back;
+        return n;
+    };
+    BspTree tree;
+    tree.nodes = {node(Plane(1, 0, 0, 0), 1, 0, -1), node(Plane(0, 1, 0, 0), 2, 0, -1),
+                  node(Plane(0, 0, 1, 0), 3, 0, -1), node(wall, 0, 1, 4),
+                  node(wall.Reversed(), 1, 1, -1)};
+    tree.leaves.resize(2);
+    const std::vector<LeafCell> cells =
+        ComputeLeafCells(tree, Bounds{{1000, 1000, 1000}, {1200, 1200, 1200}});
+    EXPECT_TRUE(cells[1].hasVolume);
+}
 
 }  // namespace
 }  // namespace bsppvs
