@@ -10,8 +10,8 @@
 
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
-#include "compile/bsp_compiler.h"
 #include "bsp/leaf_cells.h"
+#include "compile/bsp_compiler.h"
 #include "formats/native_mesh.h"
 
 namespace bsppvs {
