@@ -41,11 +41,23 @@ void ReachLeaf(Portal& portal, int32_t leaf, std::list<Portal>& output) {
     output.push_back(std::move(portal));
 }
 
+// Pieces whose plane is this close to a node's count as lying along it (about 2.5 degrees).
+constexpr float NEARLY_PARALLEL_COSINE = 0.999f;
+
 // Whether a corner of the ring lies more than the fine tolerance on the side of the plane
 // that `sign` names (1 in front, -1 behind).
 bool ReachesPast(const Plane& plane, const Winding& ring, float sign) {
     return std::any_of(ring.begin(), ring.end(),
                        [&](Vector3 p) { return sign * plane.SignedDistance(p) > EPSILON; });
+}
+
+// The area of a flat convex ring.
+float RingArea(const Winding& ring) {
+    Vector3 sum{0, 0, 0};
+    for (size_t i = 2; i < ring.size(); ++i) {
+        sum = Add(sum, Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0])));
+    }
+    return 0.5f * std::sqrt(Dot(sum, sum));
 }
 
 }  // namespace
@@ -131,6 +143,8 @@ void PortalBuilder::Descend(Portal& portal, std::list<Portal>& output, int32_t n
             // With nothing behind, the portal lies in solid space and is dropped.
             if (node.back != -1) {
                 Descend(portal, output, node.back, prune, pendingBacks);
+            } else {
+                KeepNearStrip(portal, node, output, prune, pendingBacks);
             }
             break;
         case COPLANAR_SAME:
@@ -174,11 +188,38 @@ void PortalBuilder::Descend(Portal& portal, std::list<Portal>& output, int32_t n
             }
             if (node.back != -1) {
                 Descend(backPart, backPieces, node.back, prune, pendingBacks);
+            } else {
+                KeepNearStrip(backPart, node, backPieces, prune, pendingBacks);
             }
             output.splice(output.end(), frontPieces);
             output.splice(output.end(), backPieces);
             break;
         }
+    }
+}
+
+void PortalBuilder::KeepNearStrip(Portal& piece, const BspNode& node, std::list<Portal>& output,
+                                  bool prune, int32_t pendingBacks) const {
+    // Only a piece nearly parallel to the plane can lie along a sliver between two planes
+    // meant to be one; across any other plane the strip is where a wall meets the piece.
+    if (!splitThinParts_ ||
+        std::fabs(Dot(ComputePlane(piece.points).Normal(), node.plane.Normal())) <
+            NEARLY_PARALLEL_COSINE) {
+        return;
+    }
+    // The plane moved back by the coarse tolerance: what lies in front of it is the strip.
+    const Plane deep(node.plane.a, node.plane.b, node.plane.c, node.plane.d - POLY_CLASSIFY_EPSILON);
+    Portal strip;
+    Portal rest;
+    piece.Split(deep, strip, rest, EPSILON);
+    if (strip.points.empty()) {
+        return;
+    }
+    strip.leafIndices = piece.leafIndices;
+    if (node.frontIsLeaf != 0) {
+        ReachLeaf(strip, node.front, output);
+    } else {
+        Descend(strip, output, node.front, prune, pendingBacks);
     }
 }
 
@@ -212,8 +253,12 @@ bool PortalBuilder::AddPortal(const Portal& portal) {
         return true;
     }
     // The larger piece wins and takes over the stored index; on a tie the first stays.
+    // With thin parts split, the strips kept beside planes a hair away come long and thin,
+    // with a box larger than the opening they would stand for: area decides there.
     Portal& stored = portals_[found->second];
-    if (PortalSize(portal) > PortalSize(stored)) {
+    const bool larger = splitThinParts_ ? RingArea(portal.points) > RingArea(stored.points)
+                                        : PortalSize(portal) > PortalSize(stored);
+    if (larger) {
         stored = portal;
     }
     return false;

@@ -84,6 +84,12 @@ private:
     // nodes whose front subtree holds this call).
     void Descend(Portal& portal, std::list<Portal>& output, int32_t nodeIndex, bool prune,
                  int32_t pendingBacks) const;
+    // For a piece about to fall into the solid space behind the node: with thin parts split,
+    // the strip of it within the coarse tolerance of the node's plane counts as on the
+    // plane and goes down the front side. Solid space thinner than the tolerance between
+    // two planes a hair apart (faces meant to be one, on a mesh) is no wall.
+    void KeepNearStrip(Portal& piece, const BspNode& node, std::list<Portal>& output, bool prune,
+                       int32_t pendingBacks) const;
     bool CannotEndWithTwoLeaves(const Portal& piece, int32_t nodeIndex, int32_t pendingBacks) const;
     // Fills leavesBelow_ from the tree.
     void CountLeavesBelow();

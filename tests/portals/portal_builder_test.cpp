@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <list>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "compile/bsp_compiler.h"
+#include "geometry/tolerances.h"
 #include "portals/portal_builder.h"
 #include "portals/portal_cover.h"
 
@@ -237,21 +239,38 @@ TEST(ClipPortalTest, CutsFinerThanItClassifies) {
     EXPECT_EQ(back.leafIndices, (std::vector<int32_t>{1}));
     EXPECT_EQ(back.points.size(), 3u);
 
-    // Behind the plane but for that corner, the ring goes whole into the solid space behind
-    // and is lost; with thin parts split (meshes), the strip in front reaches leaf 0.
-    compiler.nodes = {MakeNode(Plane(1, 0, 0, 0), UNIT_BOX, 0, 1, -1)};
-    Portal behind;
-    behind.SetPoints({{-1, 0, 0}, {0.005f, 0, 1}, {-1, 0, 1}});
-    pieces.clear();
-    Portal copy = behind;
-    Builder(compiler).ClipPortal(copy, pieces, 0);
-    EXPECT_TRUE(pieces.empty());
-    PortalBuilder thin = Builder(compiler);
-    thin.SplitThinParts(true);
-    thin.ClipPortal(behind, pieces, 0);
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_EQ(pieces.front().leafIndices, (std::vector<int32_t>{0}));
-    EXPECT_EQ(pieces.front().points.size(), 3u);
+    // A ring tilted a hair off the plane z = 0, behind it but for an edge 0.005 in front,
+    // goes whole into the solid space behind and is lost. With thin parts split (meshes),
+    // the part in front and the strip within the coarse tolerance behind reach leaf 0, the
+    // rest is lost; a ring across the plane keeps no such strip.
+    compiler.nodes = {MakeNode(Plane(0, 0, 1, 0), UNIT_BOX, 0, 1, -1)};
+    const Winding tilted = {{0, 0, -0.02f}, {10, 0, 0.005f}, {10, 10, 0.005f}, {0, 10, -0.02f}};
+    const Winding across = {{0, 0, -1}, {1, 0, 0.005f}, {2, 0, -1}};
+    for (const bool isTilted : {true, false}) {
+        const Winding& ring = isTilted ? tilted : across;
+        Portal piece;
+        piece.SetPoints(ring);
+        pieces.clear();
+        Portal copy = piece;
+        Builder(compiler).ClipPortal(copy, pieces, 0);
+        EXPECT_TRUE(pieces.empty());
+        PortalBuilder thin = Builder(compiler);
+        thin.SplitThinParts(true);
+        thin.ClipPortal(piece, pieces, 0);
+        ASSERT_EQ(pieces.size(), isTilted ? 2u : 1u);
+        float lowest = 1.0f;
+        for (const Portal& kept : pieces) {
+            EXPECT_EQ(kept.leafIndices, (std::vector<int32_t>{0}));
+            for (const Vector3& p : kept.points) {
+                lowest = std::min(lowest, p.z);
+            }
+        }
+        if (isTilted) {
+            EXPECT_NEAR(lowest, -POLY_CLASSIFY_EPSILON, 1e-6f);
+        } else {
+            EXPECT_GE(lowest, -EPSILON);
+        }
+    }
 }
 
 Portal PortalBetween(int32_t p, int32_t q, float halfSide) {
