@@ -202,13 +202,13 @@ void PortalBuilder::KeepNearStrip(Portal& piece, const BspNode& node, std::list<
                                   bool prune, int32_t pendingBacks) const {
     // Only a piece nearly parallel to the plane can lie along a sliver between two planes
     // meant to be one; across any other plane the strip is where a wall meets the piece.
-    if (!splitThinParts_ ||
-        std::fabs(Dot(ComputePlane(piece.points).Normal(), node.plane.Normal())) <
-            NEARLY_PARALLEL_COSINE) {
+    if (!splitThinParts_ || std::fabs(Dot(ComputePlane(piece.points).Normal(),
+                                          node.plane.Normal())) < NEARLY_PARALLEL_COSINE) {
         return;
     }
     // The plane moved back by the coarse tolerance: what lies in front of it is the strip.
-    const Plane deep(node.plane.a, node.plane.b, node.plane.c, node.plane.d - POLY_CLASSIFY_EPSILON);
+    const Plane deep(node.plane.a, node.plane.b, node.plane.c,
+                     node.plane.d - POLY_CLASSIFY_EPSILON);
     Portal strip;
     Portal rest;
     piece.Split(deep, strip, rest, EPSILON);
