@@ -85,6 +85,12 @@ inline constexpr float PROBE_CLOSEST_OFFSET = 0.004f;
 // is cut. Corners on a straight line are not reflex.
 inline constexpr float REFLEX_SINE = 1e-5f;
 
+// On meshes, a portal piece whose plane is within this cosine of a node's (about 2.5
+// degrees) lies along it: the strip of it within POLY_CLASSIFY_EPSILON behind the node's
+// plane, where solid space would take it, counts as on the plane (faces meant to be one
+// surface come on planes a hair apart, with slivers of solid space between them).
+inline constexpr float NEARLY_PARALLEL_COSINE = 0.999f;
+
 // The sight-line checks: a segment that passes within TOUCH_DISTANCE of a polygon counts as
 // blocked by it. It is ten times EPSILON, so sight lines that only graze a wall, where the
 // compiler's clipping may legitimately cut them off, are never held against it. Stretches

@@ -41,9 +41,6 @@ void ReachLeaf(Portal& portal, int32_t leaf, std::list<Portal>& output) {
     output.push_back(std::move(portal));
 }
 
-// Pieces whose plane is this close to a node's count as lying along it (about 2.5 degrees).
-constexpr float NEARLY_PARALLEL_COSINE = 0.999f;
-
 // Whether a corner of the ring lies more than the fine tolerance on the side of the plane
 // that `sign` names (1 in front, -1 behind).
 bool ReachesPast(const Plane& plane, const Winding& ring, float sign) {

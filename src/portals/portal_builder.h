@@ -61,11 +61,15 @@ public:
     // only lets more through.
     void JoinCrowded(bool on) { joinCrowded_ = on; }
 
-    // With `on`, a piece that lies on one side of a plane within the coarse tolerance but
-    // reaches past it on the other by more than the fine one is cut there as well, instead
-    // of going whole to the side it mostly lies on. Where a plane runs a hair from another
-    // (faces meant to be one, on a mesh), the part past it is a thin strip of a real
-    // opening; sent whole into solid space behind, the opening is lost.
+    // With `on` (meshes), thin parts of openings are kept. A piece that lies on one side of
+    // a plane within the coarse tolerance but reaches past it on the other by more than the
+    // fine one is cut there as well, instead of going whole to the side it mostly lies on;
+    // and of a piece nearly parallel to a plane with solid space behind, the strip within
+    // the coarse tolerance behind the plane counts as on it. Where a plane runs a hair from
+    // another (faces meant to be one), such parts are all there is of a real opening, and
+    // the solid space beside them is a sliver. Of two pieces joining the same leaves, the
+    // one with the larger area then stays: such strips are long and thin, with boxes larger
+    // than the openings they would stand for.
     void SplitThinParts(bool on) { splitThinParts_ = on; }
 
     // The steps, public so tests can pin them and hold them against a plain merge.
