@@ -52,6 +52,13 @@ std::vector<const Poly*> FacesInPlane(const BspTree& tree, int32_t leaf, const P
         for (const Vector3& v : face.points) {
             inPlane = inPlane && std::fabs(plane.SignedDistance(v)) <= POLY_CLASSIFY_EPSILON;
         }
+        // A sliver of a face can have every corner within the tolerance of the plane while
+        // it stands across it (its corners on the line where the two planes meet); seen
+        // from the plane its edges enclose everything, so it would close any opening.
+        const Vector3 normal = ComputeNormal(face.points);
+        const float length = std::sqrt(Dot(normal, normal));
+        inPlane = inPlane && length > 0.0f &&
+                  std::fabs(Dot(normal, plane.Normal())) >= NEARLY_PARALLEL_COSINE * length;
         if (inPlane) {
             faces.push_back(&face);
         }

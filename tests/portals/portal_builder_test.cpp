@@ -343,8 +343,8 @@ TEST(BuildPortalsTest, EqualDuplicateKeepsFirst) {
 }
 
 // The exact cover of an opening by faces in its plane, facing either way: seams where faces
-// meet (or overlap) are closed, while a gap a little wider than the tolerance, or a face a
-// little off the plane, leaves the opening open.
+// meet (or overlap) are closed, while a gap a little wider than the tolerance, a face a
+// little off the plane, or a sliver across it, leaves the opening open.
 TEST(PortalCoverTest, OnlyFacesThatLeaveNoGapCoverAnOpening) {
     const Winding opening = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}};
     const auto quad = [](float x0, float y0, float x1, float y1, float z, bool up) {
@@ -372,6 +372,13 @@ TEST(PortalCoverTest, OnlyFacesThatLeaveNoGapCoverAnOpening) {
          {quad(-1, -1, 5, 3.9f, 0, true), quad(-1, 3.5f, 3.9f, 5, 0, true)},
          false},
         {"a face in front of the plane", {quad(-1, -1, 5, 5, 0.1f, true)}, false},
+        {"a sliver standing across the plane, its corners within the tolerance of it",
+         {[] {
+             Poly sliver;
+             sliver.SetPoints({{2, -1, 0}, {2, 5, 0}, {2, -1, 0.005f}});
+             return sliver;
+         }()},
+         false},
         {"no face", {}, false},
     };
     for (const CoverCase& c : cases) {
