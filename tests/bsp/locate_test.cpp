@@ -18,6 +18,7 @@ namespace {
 using levels::CellPoint;
 using levels::CompileTree;
 using levels::GridFromPicture;
+using levels::MakeNode;
 
 struct LocateCase {
     const char* what;
@@ -48,15 +49,6 @@ TEST(LocateLeafTest, ClosedBox) {
     for (const LocateCase& c : cases) {
         EXPECT_EQ(compiler->LocateLeaf(c.point, 0), c.expected) << c.what;
     }
-}
-
-BspNode MakeNode(Plane plane, int32_t front, int32_t frontIsLeaf, int32_t back) {
-    BspNode node;
-    node.plane = plane;
-    node.front = front;
-    node.frontIsLeaf = frontIsLeaf;
-    node.back = back;
-    return node;
 }
 
 // Node 0 (z = 0, facing +z): front is node 1, back is node 2.

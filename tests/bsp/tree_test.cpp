@@ -249,18 +249,11 @@ namespace {
 // and the region, left with three faces, was taken for a slice without volume.
 TEST(LeafCellsTest, ARegionCutTwiceByOnePlaneKeepsItsVolume) {
     const Plane wall(0x1.e2b7ep-3f, 0x1.e2b7ep-1f, 0x1.e2b7ep-3f, 0x1.a660e4p+8f);
-    const auto node = [](Plane plane, int32_t front, int32_t frontIsLeaf, int32_t back) {
-        BspNode n;
-        n.plane = plane;
-        n.front = front;
-        n.frontIsLeaf = frontIsLeaf;
-        n.back = back;
-        return n;
-    };
     BspTree tree;
-    tree.nodes = {node(Plane(1, 0, 0, 0), 1, 0, -1), node(Plane(0, 1, 0, 0), 2, 0, -1),
-                  node(Plane(0, 0, 1, 0), 3, 0, -1), node(wall, 0, 1, 4),
-                  node(wall.Reversed(), 1, 1, -1)};
+    using levels::MakeNode;
+    tree.nodes = {MakeNode(Plane(1, 0, 0, 0), 1, 0, -1), MakeNode(Plane(0, 1, 0, 0), 2, 0, -1),
+                  MakeNode(Plane(0, 0, 1, 0), 3, 0, -1), MakeNode(wall, 0, 1, 4),
+                  MakeNode(wall.Reversed(), 1, 1, -1)};
     tree.leaves.resize(2);
     const std::vector<LeafCell> cells =
         ComputeLeafCells(tree, Bounds{{1000, 1000, 1000}, {1200, 1200, 1200}});

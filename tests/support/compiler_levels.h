@@ -32,6 +32,16 @@ inline BuildPoly MakeBuildPoly(const Winding& ring, int32_t usedAsSplitter = 0) 
     return poly;
 }
 
+// A node of a tree built by hand.
+inline BspNode MakeNode(Plane plane, int32_t front, int32_t frontIsLeaf, int32_t back) {
+    BspNode node;
+    node.plane = plane;
+    node.front = front;
+    node.frontIsLeaf = frontIsLeaf;
+    node.back = back;
+    return node;
+}
+
 // A model with one face per corner list; every corner gets its own position, so only
 // the face's own corners can weld.
 inline std::unique_ptr<PlyModel> ModelFromFaces(const std::vector<std::vector<Vector3>>& faces) {
