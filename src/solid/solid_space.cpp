@@ -20,6 +20,11 @@ namespace {
 // can lead astray, makes it solid.
 constexpr double OPEN_WINDING = 0.5;
 constexpr double CLEARLY_OPEN_WINDING = 0.9;
+// A pocket, a region that faces close on every side and that nothing outside it reaches,
+// is open when the surface wraps it this far: the space under a grating or behind a
+// one-sided face, where a player may stand though the faces round it do not all face in.
+// Calling it open costs one leaf, whose openings faces cover.
+constexpr double POCKET_WINDING = 0.25;
 // Where on an opening the cover test looks: its middle and points this far towards each
 // corner and each edge's middle.
 constexpr float COVER_SAMPLE_REACH = 0.9f;
@@ -271,6 +276,12 @@ std::vector<uint8_t> Reach(const std::vector<int32_t>& from, const OpenGraph& gr
     return seen;
 }
 
+// Whether the region has volume, lies off the world's boundary and has no opening that no
+// face closes.
+bool IsPocket(const LeafCell& cell, const std::vector<std::pair<int32_t, int32_t>>& exits) {
+    return cell.hasVolume && !cell.reachesBoundary && exits.empty();
+}
+
 }  // namespace
 
 SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surface,
@@ -353,6 +364,9 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     });
     for (size_t i = 0; i < leafCount; ++i) {
         space.emptyLeaf[i] |= joined[i];
+        if (IsPocket(space.cells[i], graph.exits[i]) && wound[i] > POCKET_WINDING) {
+            space.emptyLeaf[i] = 1;
+        }
     }
     for (size_t leaf = 0; leaf < leafCount; ++leaf) {
         for (const auto& [next, k] : graph.exits[leaf]) {

@@ -10,7 +10,8 @@
 // fill), unless the surface wraps it, or space joined to it through regions wrapped more
 // than half way, nearly all the way round; and, with such points, whenever open space or
 // such a point reaches it that way and the fill did not take it (a sight line that crosses
-// no face passes there).
+// no face passes there); and, a pocket that faces close on every side and nothing reaches,
+// when the surface wraps it at least a quarter of the way (the pit under a grating).
 // When the outside does reach an inside point the level leaks: the shortest way in is
 // reported and the fill is not trusted, so the outside joined to the level through its
 // holes is open space too.

@@ -132,6 +132,23 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
              l.Point({0, 100, 0});
          },
          RoomPoints(), outside},
+        {"a pit under the floor that faces close on every side, two of its walls turned the "
+         "wrong way: the surface winds round it less than half way and nothing reaches it, "
+         "yet a player may stand there",
+         [](MeshBuilder& l) {
+             l.Box({60, -100, 60}, {160, 0, 160}, true, 3);
+             for (const int face : {6, 7}) {  // the pit's -x and +x walls
+                 const LevelPolygon& p = l.mesh.polygons[face];
+                 std::reverse(l.mesh.corners.begin() + p.firstCorner,
+                              l.mesh.corners.begin() + p.firstCorner + p.cornerCount);
+             }
+         },
+         [] {
+             std::vector<Vector3> points = RoomPoints();
+             points.insert(points.end(), {{110, -50, 110}, {150, -10, 70}, {70, -90, 150}});
+             return points;
+         }(),
+         outside},
         {"the +z wall missing, and the way out from the start through a door between two "
          "pieces of a wall in one plane: a leak",
          [](MeshBuilder& l) {
