@@ -14,6 +14,7 @@
 #include "level/thin_patches.h"
 #include "portals/portal_builder.h"
 #include "portals/portal_cover.h"
+#include "portals/thin_leaves.h"
 #include "pvs/leaf_clusters.h"
 #include "pvs/visibility.h"
 
@@ -55,6 +56,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     orientByCorners = meshFormat;
     joinCrowdedPortals = meshFormat;
     splitThinPortalParts = meshFormat;
+    bridgeThinLeaves = meshFormat;
 }
 
 void BspCompiler::ImportPolys(const LevelMesh& level) {
@@ -145,6 +147,11 @@ void BspCompiler::BuildPortals() {
     for (const Portal& opening : openingsAcrossSlivers) {
         if (joined.insert(LeafPairKey(opening.leafIndices[0], opening.leafIndices[1])).second) {
             portals.push_back(opening);
+        }
+    }
+    if (bridgeThinLeaves) {
+        for (Portal& opening : OpeningsAcrossThinLeaves(portals, leaves.size())) {
+            portals.push_back(std::move(opening));
         }
     }
 }

@@ -75,6 +75,10 @@ public:
     // tolerance (see PortalBuilder::SplitThinParts): for meshes, whose planes meant to be
     // one lie a hair apart.
     bool splitThinPortalParts = false;
+    // Whether two leaves on either side of a leaf thinner than the tolerances are joined by
+    // an opening of their own (see OpeningsAcrossThinLeaves): for meshes, where such wedges
+    // lie between planes meant to be one.
+    bool bridgeThinLeaves = false;
 
     // Worker threads: the splitter counts of a node, the portal squares of the nodes and the
     // flood of each gate, whose results do not depend on their order, and the recursion,

@@ -15,6 +15,7 @@
 #include "geometry/tolerances.h"
 #include "portals/portal_builder.h"
 #include "portals/portal_cover.h"
+#include "portals/thin_leaves.h"
 
 namespace bsppvs {
 namespace {
@@ -393,6 +394,51 @@ TEST(PortalCoverTest, OnlyFacesThatLeaveNoGapCoverAnOpening) {
         // Detail never closes an opening.
         tree.leaves[0].firstDetailPoly = 0;
         EXPECT_TRUE(FacesInPlane(tree, 0, Plane(0, 0, 1, 0), true).empty()) << c.what;
+    }
+}
+
+// Leaf 1 is a wedge between the plane z = 0 and one tilted a hair off it: a portal to leaf 0
+// on each of its faces would leave the two leaves beyond joined only through gates that lie
+// on each other's planes, which no chain follows.
+TEST(ThinLeavesTest, LeavesAcrossAWedgeAreJoinedWhereItsPortalsOverlap) {
+    const auto square = [](int32_t p, int32_t q, float x0, float x1, float tilt) {
+        Portal portal;
+        portal.SetPoints(Winding{
+            {x0, 0, tilt * x0}, {x1, 0, tilt * x1}, {x1, 10, tilt * x1}, {x0, 10, tilt * x0}});
+        portal.leafIndices = {p, q};
+        return portal;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Portal> portals;
+        // The pair the one opening joins, over the overlap [5, 10] x [0, 10]; empty for none.
+        std::vector<int32_t> joins;
+    };
+    const float hair = 0.0004f;
+    const std::vector<Case> cases = {
+        {"a wedge: its portals overlap on 5 x 10",
+         {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, hair / 15)},
+         {0, 2}},
+        {"two portals of one face side by side",
+         {square(0, 1, 0, 10, 0), square(1, 2, 10, 20, 0)},
+         {}},
+        {"planes 0.1 apart: a leaf with room in it",
+         {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, 0.1f / 15)},
+         {}},
+        {"the two leaves joined already",
+         {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, hair / 15), square(0, 2, 20, 30, 1)},
+         {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<Portal> portals = c.portals;
+        const std::vector<Portal> openings = OpeningsAcrossThinLeaves(portals, 3);
+        if (c.joins.empty()) {
+            EXPECT_TRUE(openings.empty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(openings.size(), 1u) << c.what;
+        EXPECT_EQ(openings[0].leafIndices, c.joins) << c.what;
+        EXPECT_NEAR(PortalSize(openings[0]), std::sqrt(2.5f * 2.5f + 5.0f * 5.0f), 0.01f) << c.what;
     }
 }
 

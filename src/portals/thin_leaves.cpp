@@ -1,0 +1,105 @@
+#include "portals/thin_leaves.h"
+
+#include <cmath>
+#include <unordered_set>
+
+#include "geometry/tolerances.h"
+#include "portals/portal_builder.h"
+
+namespace bsppvs {
+
+namespace {
+
+// Whether every corner of the ring lies within POLY_CLASSIFY_EPSILON of the plane.
+bool AlongPlane(const Winding& ring, const Plane& plane) {
+    for (const Vector3& p : ring) {
+        if (std::fabs(plane.SignedDistance(p)) > POLY_CLASSIFY_EPSILON) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The part of a that lies inside b's edges, seen along b's normal.
+Winding Overlap(const Winding& a, const Winding& b, Vector3 normal) {
+    Winding inside = a;
+    Winding cut;
+    for (size_t i = 0; i < b.size() && inside.size() >= 3; ++i) {
+        const Vector3 corner = b[i];
+        const Vector3 edge = Subtract(b[(i + 1) % b.size()], corner);
+        const Vector3 out = Cross(edge, normal);
+        const float length = std::sqrt(Dot(out, out));
+        if (length == 0.0f) {
+            continue;
+        }
+        const Vector3 n = Scale(out, 1.0f / length);
+        const Plane side(n, Dot(n, corner));
+        cut.clear();
+        SplitRing(inside, side, EPSILON, nullptr, &cut);
+        inside.swap(cut);
+    }
+    return inside.size() >= 3 ? inside : Winding{};
+}
+
+// How wide the ring is at its narrowest, about: twice its area over its longest side.
+float Width(const Winding& ring) {
+    Vector3 sum = ORIGIN;
+    float longest = 0.0f;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Vector3 edge = Subtract(ring[(i + 1) % ring.size()], ring[i]);
+        longest = std::max(longest, std::sqrt(Dot(edge, edge)));
+        if (i >= 2) {
+            sum = Add(sum, Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0])));
+        }
+    }
+    return longest > 0.0f ? std::sqrt(Dot(sum, sum)) / longest : 0.0f;
+}
+
+}  // namespace
+
+std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_t leafCount) {
+    std::vector<std::vector<int32_t>> portalsOf(leafCount);
+    std::unordered_set<uint64_t> joined;
+    for (size_t k = 0; k < portals.size(); ++k) {
+        const std::vector<int32_t>& pair = portals[k].leafIndices;
+        portalsOf[pair[0]].push_back(static_cast<int32_t>(k));
+        portalsOf[pair[1]].push_back(static_cast<int32_t>(k));
+        joined.insert(LeafPairKey(pair[0], pair[1]));
+    }
+    const auto beyond = [&](int32_t portal, size_t leaf) {
+        const std::vector<int32_t>& pair = portals[portal].leafIndices;
+        return pair[0] == static_cast<int32_t>(leaf) ? pair[1] : pair[0];
+    };
+    std::vector<Portal> openings;
+    for (size_t leaf = 0; leaf < leafCount; ++leaf) {
+        const std::vector<int32_t>& mine = portalsOf[leaf];
+        for (size_t i = 0; i < mine.size(); ++i) {
+            Portal& a = portals[mine[i]];
+            const Plane& aPlane = a.GetPlane();
+            for (size_t j = i + 1; j < mine.size(); ++j) {
+                Portal& b = portals[mine[j]];
+                const Plane& bPlane = b.GetPlane();
+                const int32_t from = beyond(mine[i], leaf);
+                const int32_t to = beyond(mine[j], leaf);
+                if (std::fabs(Dot(aPlane.Normal(), bPlane.Normal())) < NEARLY_PARALLEL_COSINE ||
+                    from == to || joined.count(LeafPairKey(from, to)) != 0 ||
+                    !AlongPlane(a.points, bPlane) || !AlongPlane(b.points, aPlane)) {
+                    continue;
+                }
+                // Two portals of one face of the leaf, side by side, overlap only in a
+                // strip along their common edge.
+                Winding overlap = Overlap(a.points, b.points, bPlane.Normal());
+                if (Width(overlap) <= POLY_CLASSIFY_EPSILON) {
+                    continue;
+                }
+                Portal& opening = openings.emplace_back();
+                opening.SetPoints(std::move(overlap));
+                opening.leafIndices = {from, to};
+                joined.insert(LeafPairKey(from, to));
+            }
+        }
+    }
+    return openings;
+}
+
+}  // namespace bsppvs
