@@ -16,6 +16,20 @@ Vector3 AverageCorner(const Winding& ring) {
     return Scale(sum, 1.0f / static_cast<float>(std::max<size_t>(ring.size(), 1)));
 }
 
+float RingWidth(const Winding& ring) {
+    float area = 0.0f;
+    float longest = 0.0f;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        const Vector3 edge = Subtract(ring[(i + 1) % ring.size()], ring[i]);
+        longest = std::max(longest, std::sqrt(Dot(edge, edge)));
+        if (i >= 2) {
+            const Vector3 c = Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0]));
+            area += 0.5f * std::sqrt(Dot(c, c));
+        }
+    }
+    return longest > 0.0f ? 2.0f * area / longest : 0.0f;
+}
+
 Vector3 ComputeNormal(const Winding& ring) {
     Vector3 sum = ORIGIN;
     const size_t n = ring.size();

@@ -37,6 +37,10 @@ Vector3 ComputeNormal(const Winding& ring);
 // The average of the ring's corners; the origin for an empty ring.
 Vector3 AverageCorner(const Winding& ring);
 
+// How wide a flat convex ring is at its narrowest, about: twice its area over its longest
+// side. 0 for a ring without sides.
+float RingWidth(const Winding& ring);
+
 // (ComputeNormal of the ring, normal . first point). An empty ring gives the all-zero plane.
 Plane ComputePlane(const Winding& ring);
 

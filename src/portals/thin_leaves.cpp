@@ -41,20 +41,6 @@ Winding Overlap(const Winding& a, const Winding& b, Vector3 normal) {
     return inside.size() >= 3 ? inside : Winding{};
 }
 
-// How wide the ring is at its narrowest, about: twice its area over its longest side.
-float Width(const Winding& ring) {
-    Vector3 sum = ORIGIN;
-    float longest = 0.0f;
-    for (size_t i = 0; i < ring.size(); ++i) {
-        const Vector3 edge = Subtract(ring[(i + 1) % ring.size()], ring[i]);
-        longest = std::max(longest, std::sqrt(Dot(edge, edge)));
-        if (i >= 2) {
-            sum = Add(sum, Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0])));
-        }
-    }
-    return longest > 0.0f ? std::sqrt(Dot(sum, sum)) / longest : 0.0f;
-}
-
 }  // namespace
 
 std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_t leafCount) {
@@ -89,7 +75,7 @@ std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_
                 // Two portals of one face of the leaf, side by side, overlap only in a
                 // strip along their common edge.
                 Winding overlap = Overlap(a.points, b.points, bPlane.Normal());
-                if (Width(overlap) <= POLY_CLASSIFY_EPSILON) {
+                if (RingWidth(overlap) <= POLY_CLASSIFY_EPSILON) {
                     continue;
                 }
                 Portal& opening = openings.emplace_back();

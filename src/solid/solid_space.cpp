@@ -98,22 +98,6 @@ struct OpenGraph {
     std::vector<std::vector<int32_t>> passed;
 };
 
-// How wide the opening is at its narrowest, about: twice its area over its longest side.
-float Width(const Poly& polygon) {
-    const Winding& ring = polygon.points;
-    float area = 0.0f;
-    float longest = 0.0f;
-    for (size_t i = 0; i < ring.size(); ++i) {
-        const Vector3 edge = Subtract(ring[(i + 1) % ring.size()], ring[i]);
-        longest = std::max(longest, std::sqrt(Dot(edge, edge)));
-        if (i >= 2) {
-            const Vector3 c = Cross(Subtract(ring[i - 1], ring[0]), Subtract(ring[i], ring[0]));
-            area += 0.5f * std::sqrt(Dot(c, c));
-        }
-    }
-    return longest > 0.0f ? 2.0f * area / longest : 0.0f;
-}
-
 // A region squeezed to nothing between two planes that coincide still takes its share of
 // every opening that lies in those planes; the openings pass through such regions, or a
 // piece that collects more than two leaves that way would be dropped and the two regions
@@ -144,7 +128,7 @@ OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells
     graph.exits.resize(tree.leaves.size());
     for (size_t k = 0; k < graph.portals.size(); ++k) {
         Portal& portal = graph.portals[k];
-        if (Width(portal) < crackWidth || Covered(tree, portal)) {
+        if (RingWidth(portal.points) < crackWidth || Covered(tree, portal)) {
             continue;
         }
         const int32_t a = portal.leafIndices[0];
