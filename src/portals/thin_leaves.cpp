@@ -3,22 +3,13 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "bsp/classify.h"
 #include "geometry/tolerances.h"
 #include "portals/portal_builder.h"
 
 namespace bsppvs {
 
 namespace {
-
-// Whether every corner of the ring lies within POLY_CLASSIFY_EPSILON of the plane.
-bool AlongPlane(const Winding& ring, const Plane& plane) {
-    for (const Vector3& p : ring) {
-        if (std::fabs(plane.SignedDistance(p)) > POLY_CLASSIFY_EPSILON) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The part of a that lies inside b's edges, seen along b's normal.
 Winding Overlap(const Winding& a, const Winding& b, Vector3 normal) {
@@ -69,7 +60,8 @@ std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_
                 const int32_t to = beyond(mine[j], leaf);
                 if (std::fabs(Dot(aPlane.Normal(), bPlane.Normal())) < NEARLY_PARALLEL_COSINE ||
                     from == to || joined.count(LeafPairKey(from, to)) != 0 ||
-                    !AlongPlane(a.points, bPlane) || !AlongPlane(b.points, aPlane)) {
+                    ClassifyRing(bPlane, a.points) != COPLANAR_SAME ||
+                    ClassifyRing(aPlane, b.points) != COPLANAR_SAME) {
                     continue;
                 }
                 // Two portals of one face of the leaf, side by side, overlap only in a
