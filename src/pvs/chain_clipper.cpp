@@ -19,11 +19,6 @@ namespace bsppvs {
 
 namespace {
 
-// A chain tests its unseen leaves against its separating planes only when there are at
-// most this many: each test costs a few dozen plane-box checks, and a chain with many
-// unseen leaves left is rarely ended by the test.
-constexpr int32_t UNREACHABLE_TEST_LIMIT = 256;
-
 // The budget of a search without a chain limit: no exit's share of it ever runs out.
 constexpr int64_t UNLIMITED_CHAINS = std::numeric_limits<int64_t>::max();
 
@@ -210,6 +205,9 @@ bool ChainClipper::ClipStep(int32_t step, VisState& st, VisState& nw, size_t exi
                 break;
             }
         }
+    } else if (dropUnreachable_) {
+        TangentSeparators(a.points, b.points, wrapped_);
+        changed = ClipByPlanes(wrapped_.data(), wrapped_.size(), c, keepBack, scratch_);
     } else {
         ForEachSeparatingPlane(a.points, b.points, [&](const Plane& plane) {
             changed |= c.ClipInPlace(plane, EPSILON, keepBack != 0, scratch_);
@@ -229,10 +227,15 @@ int64_t ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bo
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
-    st.separators[0].Restart();
-    st.separators[1].Restart();
     if (dropUnreachable_ && !first && depth > 0) {
+        // The reach test needs every plane, so they are wrapped at once rather than searched
+        // corner by corner as candidates need them.
+        st.separators[0].Wrap(st.sourcePoly.points, st.targetPoly.points);
+        st.separators[1].Wrap(st.targetPoly.points, st.sourcePoly.points);
         DropUnreachable(st);
+    } else {
+        st.separators[0].Restart();
+        st.separators[1].Restart();
     }
     if (budget < 1) {
         // Out of chains: whatever this chain could still show lies in its narrowed set, so
@@ -283,81 +286,111 @@ int64_t ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bo
     return used;
 }
 
+ChainClipper::ReachBox ChainClipper::BoxOf(const MinMax& box) {
+    ReachBox reach;
+    if (!box.empty) {
+        reach.centre = Scale(Add(box.min, box.max), 0.5f);
+        reach.half = Scale(Subtract(box.max, box.min), 0.5f);
+        reach.halfDiagonal = std::sqrt(Dot(reach.half, reach.half));
+        reach.empty = false;
+    }
+    return reach;
+}
+
 void ChainClipper::FindEntryBoxes() {
-    entryBoxes_.assign(leaves_.size(), MinMax{});
+    std::vector<MinMax> leafBoxes(leaves_.size());
     for (const Gate& gate : gates_) {
         if (gate.targetLeaf >= 0) {
-            entryBoxes_[gate.targetLeaf].Fold(gate.polygon.points);
+            leafBoxes[gate.targetLeaf].Fold(gate.polygon.points);
         }
+    }
+    std::vector<MinMax> wordBoxes(WordsFor(leaves_.size()));
+    for (size_t leaf = 0; leaf < leaves_.size(); ++leaf) {
+        const MinMax& box = leafBoxes[leaf];
+        if (!box.empty) {
+            MinMax& word = wordBoxes[WordOf(static_cast<int32_t>(leaf))];
+            word.Fold(box.min);
+            word.Fold(box.max);
+        }
+    }
+    entryBoxes_.clear();
+    for (const MinMax& box : leafBoxes) {
+        entryBoxes_.push_back(BoxOf(box));
+    }
+    wordBoxes_.clear();
+    for (const MinMax& box : wordBoxes) {
+        wordBoxes_.push_back(BoxOf(box));
     }
 }
 
 namespace {
 
-// The least and greatest signed distance of the box's corners from the plane.
-std::pair<float, float> DistanceRange(const Plane& plane, const MinMax& box) {
-    const Vector3 n = plane.Normal();
-    const Vector3 centre = Scale(Add(box.min, box.max), 0.5f);
-    const Vector3 half = Scale(Subtract(box.max, box.min), 0.5f);
-    const float middle = plane.SignedDistance(centre);
-    const float reach = std::fabs(n.x) * half.x + std::fabs(n.y) * half.y + std::fabs(n.z) * half.z;
-    return {middle - reach, middle + reach};
+float Distance(Vector3 p, Vector3 q) {
+    const Vector3 d = Subtract(p, q);
+    return std::sqrt(Dot(d, d));
 }
 
-// Whether the box lies wholly behind one of the planes that have the chain's source behind
-// them (beyond the margin), or wholly in front of one of those that have it in front: then
-// no line from the source through the pass reaches it.
-bool OutOfReach(const SeparatorSearch (&separators)[2], const MinMax& box, float margin) {
-    for (const Plane& plane : separators[0].planes) {
-        if (DistanceRange(plane, box).second < -margin) {
-            return true;
-        }
-    }
-    for (const Plane& plane : separators[1].planes) {
-        if (DistanceRange(plane, box).first > margin) {
+}  // namespace
+
+bool ChainClipper::OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const {
+    // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
+    // the wrong side; a line through two such corners strays from the plane by that much
+    // for every length of the source-to-pass distance it runs on beyond the pass, so the
+    // margin grows with the distance of the box's farthest point from the pass.
+    const float away = Distance(box.centre, passCentre) + box.halfDiagonal;
+    const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * (away / gap + 1.0f);
+    for (const ReachPlane& reach : reachPlanes_) {
+        // The distance of the box's corner farthest in front of the plane.
+        const float nearest =
+            reach.plane.SignedDistance(box.centre) + Dot(reach.absNormal, box.half);
+        if (nearest < -margin) {
             return true;
         }
     }
     return false;
 }
 
-}  // namespace
-
 void ChainClipper::DropUnreachable(VisState& st) {
-    int32_t fresh = 0;
-    for (int32_t w = st.words.first; w < st.words.end; ++w) {
-        fresh += std::popcount(st.mightSee[w] & ~seen_[w]);
+    bool fresh = false;
+    for (int32_t w = st.words.first; w < st.words.end && !fresh; ++w) {
+        fresh = (st.mightSee[w] & ~seen_[w]) != 0;
     }
-    if (fresh == 0 || fresh > UNREACHABLE_TEST_LIMIT) {
+    if (!fresh) {
         return;
     }
-    // Planes of [0] have the source behind and the pass in front, those of [1] the other
-    // way round: a line from the source through the pass stays in front of the first and
-    // behind the second beyond the pass.
-    const Winding& s = st.sourcePoly.points;
-    const Winding& p = st.targetPoly.points;
+    // A line from the source through the pass stays in front of the planes that have the
+    // source behind and the pass in front, and behind those the other way round; the
+    // second kind are turned, so that a box wholly behind any of the planes is out of reach.
+    reachPlanes_.clear();
     for (int k = 0; k < 2; ++k) {
-        while (!st.separators[k].Finished(k == 0 ? s : p)) {
-            st.separators[k].Step(k == 0 ? s : p, k == 0 ? p : s);
+        for (const Plane& plane : st.separators[k].planes) {
+            const Plane turned = k == 0 ? plane : plane.Reversed();
+            const Vector3 n = turned.Normal();
+            reachPlanes_.push_back({turned, {std::fabs(n.x), std::fabs(n.y), std::fabs(n.z)}});
         }
     }
-    // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
-    // the wrong side; a line through two such corners strays from the plane by that much
-    // for every length of the source-to-pass distance it runs on beyond the pass.
+    if (reachPlanes_.empty()) {
+        return;
+    }
+    const Winding& s = st.sourcePoly.points;
+    const Winding& p = st.targetPoly.points;
     const Vector3 passCentre = AverageCorner(p);
-    const Vector3 across = Subtract(passCentre, AverageCorner(s));
-    const float gap = std::max(std::sqrt(Dot(across, across)), UNREACHABLE_MIN_GAP);
+    const float gap = std::max(Distance(passCentre, AverageCorner(s)), UNREACHABLE_MIN_GAP);
     for (int32_t w = st.words.first; w < st.words.end; ++w) {
-        for (uint64_t bits = st.mightSee[w] & ~seen_[w]; bits != 0; bits &= bits - 1) {
+        uint64_t bits = st.mightSee[w] & ~seen_[w];
+        if (bits == 0) {
+            continue;
+        }
+        // A word's box holds its leaves' boxes and reaches at least as far from the pass,
+        // so when it is out of reach, so is each of them.
+        if (OutOfReach(wordBoxes_[w], passCentre, gap)) {
+            st.mightSee[w] &= ~bits;
+            continue;
+        }
+        for (; bits != 0; bits &= bits - 1) {
             const int32_t leaf = w * LEAVES_PER_WORD + std::countr_zero(bits);
-            const MinMax& box = entryBoxes_[leaf];
-            if (box.empty) {
-                continue;
-            }
-            const Vector3 away = Subtract(Scale(Add(box.min, box.max), 0.5f), passCentre);
-            const float runs = std::sqrt(Dot(away, away)) / gap + 1.0f;
-            const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * runs;
-            if (OutOfReach(st.separators, box, margin)) {
+            const ReachBox& box = entryBoxes_[leaf];
+            if (!box.empty && OutOfReach(box, passCentre, gap)) {
                 st.mightSee[w] &= ~BitOf(leaf);
             }
         }

@@ -100,6 +100,19 @@ public:
     const UnfinishedReads& Unfinished() const { return unfinished_; }
 
 private:
+    // A box held as centre and half extent, for testing against many planes.
+    struct ReachBox {
+        Vector3 centre;
+        Vector3 half;
+        float halfDiagonal = 0.0f;
+        bool empty = true;
+    };
+    struct ReachPlane {
+        Plane plane;
+        // The normal's components without their signs.
+        Vector3 absNormal;
+    };
+
     static bool Holds(const VisState& st, int32_t leaf) {
         const int32_t w = WordOf(leaf);
         return st.words.Holds(w) && (st.mightSee[w] & BitOf(leaf)) != 0;
@@ -135,8 +148,12 @@ private:
 
     // Per leaf, the box of the polygons of the gates into it (see ChainLimits).
     void FindEntryBoxes();
+    static ReachBox BoxOf(const MinMax& box);
+    // Whether the box lies wholly behind one of reachPlanes_, by a margin for the tolerance
+    // of the planes that grows with its distance from the pass.
+    bool OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const;
     // Drops from st's set the leaves not yet seen that no line through st's source and pass
-    // polygons reaches, when there are few enough of them to test.
+    // polygons reaches.
     void DropUnreachable(VisState& st);
 
     std::vector<Gate>& gates_;
@@ -144,7 +161,14 @@ private:
     int32_t clipSteps_;
     int64_t maxChains_;
     bool dropUnreachable_;
-    std::vector<MinMax> entryBoxes_;
+    // Per leaf, the box of its entry gates; per word of a leaf set, the box of its leaves'.
+    std::vector<ReachBox> entryBoxes_;
+    std::vector<ReachBox> wordBoxes_;
+    // The running chain's planes of the reach test, each turned so that the lines from its
+    // source through its pass run in front of it.
+    std::vector<ReachPlane> reachPlanes_;
+    // The planes between the two polygons of a chain pair that are not both whole gates.
+    std::vector<Plane> wrapped_;
     // levels_[d] is the chain state at depth d. A deque, so growing it keeps the
     // shallower levels where they are.
     std::deque<VisState> levels_;

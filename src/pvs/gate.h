@@ -59,7 +59,10 @@ struct ChainLimits {
     // pass polygons can reach (the boxes of the gates into them lie wholly outside the
     // planes separating the two): sound, and chains stop sooner, but the sets can come out
     // smaller than the plain search's, which keeps leaves its clips let through by their
-    // tolerance.
+    // tolerance. The planes between a chain's polygons, which the test needs in full, are
+    // then wrapped round them at once (TangentSeparators) for the clips as well: where
+    // corners lie within the tolerance of another's plane they can be fewer than the
+    // search's, so the sets can also come out a little larger.
     bool dropUnreachable = false;
 };
 

@@ -127,6 +127,16 @@ void ForEachSeparatingPlane(const Winding& a, const Winding& b, Use&& use) {
     }
 }
 
+// For every edge of a, the plane through it that touches b with a behind and b in front,
+// found by wrapping round b's corners once rather than trying each one: |a| times |b|
+// steps instead of |a| times |b| squared. A plane is kept only when a classifies behind it
+// and b in front (ClassifyRing), as the search keeps them, so a line from a through b
+// leaves it on b's side. Where corners of b lie nearly in line with the
+// edge, the corner chosen may differ from the one ForEachSeparatingPlane's tolerance
+// lets through, so these planes serve culling by reach, not the clips whose results are
+// kept.
+void TangentSeparators(const Winding& a, const Winding& b, std::vector<Plane>& out);
+
 // A search for the separating planes of ForEachSeparatingPlane(a, b) that can stop and go
 // on later: the planes found so far, in its order, and where it stands (the edge of a and
 // the first corner of b of the next run of candidates).
@@ -141,6 +151,13 @@ struct SeparatorSearch {
         first = 0;
     }
     bool Finished(const Winding& a) const { return edge >= a.size(); }
+    // Finds the planes at once, by TangentSeparators: the same planes where no corner of b
+    // lies within the tolerance of another's plane, at most one per edge of a elsewhere.
+    void Wrap(const Winding& a, const Winding& b) {
+        TangentSeparators(a, b, planes);
+        edge = a.size();
+        first = 0;
+    }
     // Adds the planes of the next run of candidates. Requires !Finished(a).
     void Step(const Winding& a, const Winding& b) {
         if (!b.empty()) {

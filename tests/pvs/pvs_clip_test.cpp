@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "../support/geometry_print.h"
@@ -163,6 +165,69 @@ TEST(PvsClipTest, NoSeparatingPlaneCutsNothing) {
             EXPECT_EQ(clipped.points, generator.points);
         }
     }
+}
+
+// The planes the reach cull wraps round the far polygon are the search's own: on random
+// pairs of polygons, one for every edge of the near polygon the search finds a separating
+// plane through, and the same plane.
+TEST(PvsClipTest, TangentSeparatorsAreTheSearchsPlanes) {
+    std::mt19937 engine(7);
+    auto uniform = [&](float lo, float hi) {
+        return std::uniform_real_distribution<float>(lo, hi)(engine);
+    };
+    // A convex polygon of n corners on a circle of radius r about centre, in the plane
+    // spanned by u and v.
+    auto polygon = [&](Vector3 centre, Vector3 u, Vector3 v, float r, int n) {
+        std::vector<float> angles;
+        for (int i = 0; i < n; ++i) {
+            angles.push_back(uniform(0.0f, 6.2831853f));
+        }
+        std::sort(angles.begin(), angles.end());
+        Winding ring;
+        for (const float t : angles) {
+            ring.push_back(Add(centre, Add(Scale(u, r * std::cos(t)), Scale(v, r * std::sin(t)))));
+        }
+        return ring;
+    };
+    auto onEdge = [](const Plane& plane, const Winding& a, size_t i) {
+        return std::fabs(plane.SignedDistance(a[i])) < 1e-3f &&
+               std::fabs(plane.SignedDistance(a[(i + 1) % a.size()])) < 1e-3f;
+    };
+    int compared = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        // a about the origin in the plane x = 0; b beyond x = 0, tilted at random.
+        const Winding a = polygon({0, 0, 0}, {0, 1, 0}, {0, 0, 1}, uniform(0.5f, 4), 3 + trial % 5);
+        Vector3 u{uniform(-0.5f, 0.5f), 1, uniform(-0.5f, 0.5f)};
+        Normalize(u);
+        Vector3 v = Cross(u, {uniform(-0.5f, 0.5f), uniform(-0.5f, 0.5f), 1});
+        Normalize(v);
+        v = Cross(v, u);
+        const float r = uniform(0.5f, 3);
+        const Winding b = polygon({r + uniform(0.5f, 6), uniform(-3, 3), uniform(-3, 3)}, u, v, r,
+                                  3 + trial / 5 % 5);
+        std::vector<Plane> searched;
+        ForEachSeparatingPlane(a, b, [&](const Plane& plane) {
+            searched.push_back(plane);
+            return true;
+        });
+        std::vector<Plane> wrapped;
+        TangentSeparators(a, b, wrapped);
+        for (const Plane& plane : wrapped) {
+            const bool found = std::any_of(searched.begin(), searched.end(), [&](const Plane& s) {
+                return std::fabs(s.a - plane.a) < 1e-5f && std::fabs(s.b - plane.b) < 1e-5f &&
+                       std::fabs(s.c - plane.c) < 1e-5f && std::fabs(s.d - plane.d) < 1e-4f;
+            });
+            EXPECT_TRUE(found) << "trial " << trial;
+        }
+        for (size_t i = 0; i < a.size(); ++i) {
+            auto through = [&](const Plane& plane) { return onEdge(plane, a, i); };
+            EXPECT_EQ(std::any_of(searched.begin(), searched.end(), through),
+                      std::any_of(wrapped.begin(), wrapped.end(), through))
+                << "trial " << trial << " edge " << i;
+        }
+        compared += static_cast<int>(wrapped.size());
+    }
+    EXPECT_GT(compared, 300);
 }
 
 }  // namespace
