@@ -227,12 +227,20 @@ int64_t ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bo
     Level(depth + 1);
     VisState& st = levels_[depth];
     VisState& nw = levels_[depth + 1];
-    if (dropUnreachable_ && !first && depth > 0) {
+    // A chain whose set holds no leaf left unseen (often its own leaf was the last) ends
+    // here: no exit could narrow to a new one, and running out of chains would add nothing.
+    const int64_t ended = budget < 1 ? 0 : 1;
+    if (!first && !HoldsUnseen(st)) {
+        return ended;
+    }
+    if (dropUnreachable_ && !first) {
         // The reach test needs every plane, so they are wrapped at once rather than searched
         // corner by corner as candidates need them.
         st.separators[0].Wrap(st.sourcePoly.points, st.targetPoly.points);
         st.separators[1].Wrap(st.targetPoly.points, st.sourcePoly.points);
-        DropUnreachable(st);
+        if (!DropUnreachable(st)) {
+            return ended;
+        }
     } else {
         st.separators[0].Restart();
         st.separators[1].Restart();
@@ -333,31 +341,36 @@ float Distance(Vector3 p, Vector3 q) {
 }  // namespace
 
 bool ChainClipper::OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const {
+    // How far in front of the plane it lies least in front of the box's corner farthest in
+    // front of each plane lies: below minus the margin, the box is out of reach.
+    float least = std::numeric_limits<float>::infinity();
+    for (const ReachPlane& reach : reachPlanes_) {
+        least = std::min(least,
+                         reach.plane.SignedDistance(box.centre) + Dot(reach.absNormal, box.half));
+    }
     // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
     // the wrong side; a line through two such corners strays from the plane by that much
     // for every length of the source-to-pass distance it runs on beyond the pass, so the
-    // margin grows with the distance of the box's farthest point from the pass.
+    // margin grows with the distance of the box's farthest point from the pass. Most boxes
+    // are in reach by more than the least margin, and need no distance.
+    if (least >= -(UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON)) {
+        return false;
+    }
     const float away = Distance(box.centre, passCentre) + box.halfDiagonal;
     const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * (away / gap + 1.0f);
-    for (const ReachPlane& reach : reachPlanes_) {
-        // The distance of the box's corner farthest in front of the plane.
-        const float nearest =
-            reach.plane.SignedDistance(box.centre) + Dot(reach.absNormal, box.half);
-        if (nearest < -margin) {
+    return least < -margin;
+}
+
+bool ChainClipper::HoldsUnseen(const VisState& st) const {
+    for (int32_t w = st.words.first; w < st.words.end; ++w) {
+        if ((st.mightSee[w] & ~seen_[w]) != 0) {
             return true;
         }
     }
     return false;
 }
 
-void ChainClipper::DropUnreachable(VisState& st) {
-    bool fresh = false;
-    for (int32_t w = st.words.first; w < st.words.end && !fresh; ++w) {
-        fresh = (st.mightSee[w] & ~seen_[w]) != 0;
-    }
-    if (!fresh) {
-        return;
-    }
+bool ChainClipper::DropUnreachable(VisState& st) {
     // A line from the source through the pass stays in front of the planes that have the
     // source behind and the pass in front, and behind those the other way round; the
     // second kind are turned, so that a box wholly behind any of the planes is out of reach.
@@ -370,12 +383,13 @@ void ChainClipper::DropUnreachable(VisState& st) {
         }
     }
     if (reachPlanes_.empty()) {
-        return;
+        return true;
     }
     const Winding& s = st.sourcePoly.points;
     const Winding& p = st.targetPoly.points;
     const Vector3 passCentre = AverageCorner(p);
     const float gap = std::max(Distance(passCentre, AverageCorner(s)), UNREACHABLE_MIN_GAP);
+    bool left = false;
     for (int32_t w = st.words.first; w < st.words.end; ++w) {
         uint64_t bits = st.mightSee[w] & ~seen_[w];
         if (bits == 0) {
@@ -394,7 +408,9 @@ void ChainClipper::DropUnreachable(VisState& st) {
                 st.mightSee[w] &= ~BitOf(leaf);
             }
         }
+        left = left || (st.mightSee[w] & ~seen_[w]) != 0;
     }
+    return left;
 }
 
 }  // namespace bsppvs

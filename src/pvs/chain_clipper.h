@@ -152,9 +152,11 @@ private:
     // Whether the box lies wholly behind one of reachPlanes_, by a margin for the tolerance
     // of the planes that grows with its distance from the pass.
     bool OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const;
+    // Whether st's set holds a leaf the running source has not been found to see.
+    bool HoldsUnseen(const VisState& st) const;
     // Drops from st's set the leaves not yet seen that no line through st's source and pass
-    // polygons reaches.
-    void DropUnreachable(VisState& st);
+    // polygons reaches; whether any unseen leaf is left.
+    bool DropUnreachable(VisState& st);
 
     std::vector<Gate>& gates_;
     const std::vector<BspLeaf>& leaves_;
