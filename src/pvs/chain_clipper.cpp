@@ -341,8 +341,8 @@ float Distance(Vector3 p, Vector3 q) {
 }  // namespace
 
 bool ChainClipper::OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const {
-    // How far in front of the plane it lies least in front of the box's corner farthest in
-    // front of each plane lies: below minus the margin, the box is out of reach.
+    // Over the planes, the least distance in front of a plane of the box's corner farthest
+    // in front of it: below minus the margin, the box lies wholly behind that plane.
     float least = std::numeric_limits<float>::infinity();
     for (const ReachPlane& reach : reachPlanes_) {
         least = std::min(least,
