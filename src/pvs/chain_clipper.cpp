@@ -296,12 +296,9 @@ int64_t ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bo
 
 ChainClipper::ReachBox ChainClipper::BoxOf(const MinMax& box) {
     ReachBox reach;
-    if (!box.empty) {
-        reach.centre = Scale(Add(box.min, box.max), 0.5f);
-        reach.half = Scale(Subtract(box.max, box.min), 0.5f);
-        reach.halfDiagonal = std::sqrt(Dot(reach.half, reach.half));
-        reach.empty = false;
-    }
+    reach.bounds = Bounds::FromMinMax(box);
+    reach.halfDiagonal = std::sqrt(Dot(reach.bounds.halfExtent, reach.bounds.halfExtent));
+    reach.empty = box.empty;
     return reach;
 }
 
@@ -345,8 +342,8 @@ bool ChainClipper::OutOfReach(const ReachBox& box, Vector3 passCentre, float gap
     // in front of it: below minus the margin, the box lies wholly behind that plane.
     float least = std::numeric_limits<float>::infinity();
     for (const ReachPlane& reach : reachPlanes_) {
-        least = std::min(least,
-                         reach.plane.SignedDistance(box.centre) + Dot(reach.absNormal, box.half));
+        least = std::min(least, reach.plane.SignedDistance(box.bounds.center) +
+                                    Dot(reach.absNormal, box.bounds.halfExtent));
     }
     // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
     // the wrong side; a line through two such corners strays from the plane by that much
@@ -356,7 +353,7 @@ bool ChainClipper::OutOfReach(const ReachBox& box, Vector3 passCentre, float gap
     if (least >= -(UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON)) {
         return false;
     }
-    const float away = Distance(box.centre, passCentre) + box.halfDiagonal;
+    const float away = Distance(box.bounds.center, passCentre) + box.halfDiagonal;
     const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * (away / gap + 1.0f);
     return least < -margin;
 }

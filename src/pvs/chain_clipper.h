@@ -8,6 +8,7 @@
 
 #include "bsp/bsp_leaf.h"
 #include "core/zeroed_arena.h"
+#include "geometry/bounds.h"
 #include "geometry/polygon.h"
 #include "pvs/gate.h"
 #include "pvs/separator_cache.h"
@@ -100,10 +101,10 @@ public:
     const UnfinishedReads& Unfinished() const { return unfinished_; }
 
 private:
-    // A box held as centre and half extent, for testing against many planes.
+    // A box for testing against many planes, with the length of its half diagonal, which
+    // every test needs.
     struct ReachBox {
-        Vector3 centre;
-        Vector3 half;
+        Bounds bounds;
         float halfDiagonal = 0.0f;
         bool empty = true;
     };
