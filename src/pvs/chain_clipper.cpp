@@ -309,13 +309,18 @@ void ChainClipper::FindEntryBoxes() {
             leafBoxes[gate.targetLeaf].Fold(gate.polygon.points);
         }
     }
+    // A leaf without an entry box is never dropped, so neither is a word that holds one:
+    // such a word's box stays empty.
     std::vector<MinMax> wordBoxes(WordsFor(leaves_.size()));
+    std::vector<uint8_t> wordHasUnboxed(wordBoxes.size(), 0);
     for (size_t leaf = 0; leaf < leaves_.size(); ++leaf) {
         const MinMax& box = leafBoxes[leaf];
-        if (!box.empty) {
-            MinMax& word = wordBoxes[WordOf(static_cast<int32_t>(leaf))];
-            word.Fold(box.min);
-            word.Fold(box.max);
+        const auto w = static_cast<size_t>(WordOf(static_cast<int32_t>(leaf)));
+        if (box.empty) {
+            wordHasUnboxed[w] = 1;
+        } else {
+            wordBoxes[w].Fold(box.min);
+            wordBoxes[w].Fold(box.max);
         }
     }
     entryBoxes_.clear();
@@ -323,8 +328,8 @@ void ChainClipper::FindEntryBoxes() {
         entryBoxes_.push_back(BoxOf(box));
     }
     wordBoxes_.clear();
-    for (const MinMax& box : wordBoxes) {
-        wordBoxes_.push_back(BoxOf(box));
+    for (size_t w = 0; w < wordBoxes.size(); ++w) {
+        wordBoxes_.push_back(BoxOf(wordHasUnboxed[w] != 0 ? MinMax{} : wordBoxes[w]));
     }
 }
 
@@ -394,7 +399,7 @@ bool ChainClipper::DropUnreachable(VisState& st) {
         }
         // A word's box holds its leaves' boxes and reaches at least as far from the pass,
         // so when it is out of reach, so is each of them.
-        if (OutOfReach(wordBoxes_[w], passCentre, gap)) {
+        if (!wordBoxes_[w].empty && OutOfReach(wordBoxes_[w], passCentre, gap)) {
             st.mightSee[w] &= ~bits;
             continue;
         }
