@@ -6,6 +6,42 @@
 
 namespace bsppvs {
 
+void ArgumentSum::Add(double re, double im) {
+    // atan2(0, 0) is 0: such a number adds nothing, and would zero the product.
+    if (re == 0.0 && im == 0.0) {
+        return;
+    }
+    const double productRe = re_ * re - im_ * im;
+    const double productIm = re_ * im + im_ * re;
+    // With both arguments in [0, pi] their sum passed pi when the product's imaginary part
+    // turned negative; with both in (-pi, 0) it reached -pi when that part turned
+    // non-negative (and the product is not on the positive real axis). Arguments of
+    // opposite signs sum within (-pi, pi].
+    if (im_ >= 0.0 && im >= 0.0) {
+        if (productIm < 0.0 || (productIm == 0.0 && productRe > 0.0 && re_ < 0.0 && re < 0.0)) {
+            ++turns_;
+        }
+    } else if (im_ < 0.0 && im < 0.0) {
+        if (productIm > 0.0 || (productIm == 0.0 && productRe < 0.0)) {
+            --turns_;
+        }
+    }
+    re_ = productRe;
+    im_ = productIm;
+    // Only the direction matters: rescaling by a power of two keeps the product in range
+    // without rounding it.
+    const double size = std::max(std::fabs(re_), std::fabs(im_));
+    if (size > RESCALE_ABOVE || size < RESCALE_BELOW) {
+        const int exponent = std::ilogb(size);
+        re_ = std::scalbn(re_, -exponent);
+        im_ = std::scalbn(im_, -exponent);
+    }
+}
+
+double ArgumentSum::Sum() const {
+    return std::atan2(im_, re_) + 2.0 * std::numbers::pi * static_cast<double>(turns_);
+}
+
 namespace {
 
 // A cluster counts as far when the point lies this many radii from its centre; the summed
@@ -14,15 +50,16 @@ namespace {
 constexpr double FAR_CLUSTER_RATIO = 2.5;
 constexpr uint32_t TRIANGLES_PER_LEAF = 8;
 
-// The signed solid angle of the triangle seen from the origin: negative when the origin
-// lies on the side its counter-clockwise normal points to.
-double SolidAngle(Vector3d a, Vector3d b, Vector3d c) {
+// The triangle's signed solid angle seen from the origin is twice the argument of this
+// complex number (denominator, determinant): negative when the origin lies on the side the
+// counter-clockwise normal points to.
+void AddSolidAngle(Vector3d a, Vector3d b, Vector3d c, ArgumentSum& half) {
     const double la = Length(a);
     const double lb = Length(b);
     const double lc = Length(c);
     const double det = Dot(a, Cross(b, c));
     const double denominator = la * lb * lc + Dot(a, b) * lc + Dot(b, c) * la + Dot(c, a) * lb;
-    return 2.0 * std::atan2(det, denominator);
+    half.Add(denominator, det);
 }
 
 Vector3d Centroid(const Vector3d& a, const Vector3d& b, const Vector3d& c) {
@@ -92,6 +129,7 @@ int32_t SurfaceWinding::Build(uint32_t first, uint32_t end) {
 
 double SurfaceWinding::SolidAngleSum(Vector3d p) const {
     double sum = 0.0;
+    ArgumentSum half;
     std::vector<int32_t> pending;
     if (!clusters_.empty()) {
         pending.push_back(0);
@@ -106,14 +144,14 @@ double SurfaceWinding::SolidAngleSum(Vector3d p) const {
         } else if (cluster.low < 0) {
             for (uint32_t t = cluster.first; t < cluster.end; ++t) {
                 const Triangle& tri = triangles_[t];
-                sum += SolidAngle(tri.a - p, tri.b - p, tri.c - p);
+                AddSolidAngle(tri.a - p, tri.b - p, tri.c - p, half);
             }
         } else {
             pending.push_back(cluster.low);
             pending.push_back(cluster.high);
         }
     }
-    return sum;
+    return sum + 2.0 * half.Sum();
 }
 
 double SurfaceWinding::OpenSpaceAt(Vector3 p) const {

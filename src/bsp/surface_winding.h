@@ -19,6 +19,22 @@
 
 namespace bsppvs {
 
+// The sum of the arguments (atan2(im, re), each in (-pi, pi]) of many complex numbers, with
+// one arc tangent instead of one each: their product's argument, plus the whole turns
+// counted as the product goes round. The same sum up to rounding, several times faster.
+class ArgumentSum {
+public:
+    void Add(double re, double im);
+    double Sum() const;
+
+private:
+    static constexpr double RESCALE_ABOVE = 0x1.0p+400;
+    static constexpr double RESCALE_BELOW = 0x1.0p-400;
+    double re_ = 1.0;
+    double im_ = 0.0;
+    int64_t turns_ = 0;
+};
+
 class SurfaceWinding {
 public:
     // The triangles of the polygons' fans.

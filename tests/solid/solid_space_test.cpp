@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "../support/mesh_levels.h"
+#include "bsp/surface_winding.h"
+#include "core/random.h"
 #include "verify/sight_line_check.h"
 
 namespace bsppvs {
@@ -297,6 +299,35 @@ TEST(MeshRulesTest, OpeningsThatFacesCloseHideWhatLiesBehind) {
         const std::vector<Poly> walls = compiler.polys;
         EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty())
             << c.what;
+    }
+}
+
+// The winding number sums one arc tangent per triangle as a product's argument and its
+// whole turns: the same sum, whichever way the numbers wrap round.
+TEST(SolidSpaceTest, ArgumentsSumAsTheirArcTangents) {
+    SplitMix64 random(7);
+    const auto anyAngle = [&] { return (2.0 * random.Uniform() - 1.0) * std::numbers::pi; };
+    const auto nearHalfTurn = [&] { return std::numbers::pi * (0.999 + 0.001 * random.Uniform()); };
+    const std::vector<std::pair<const char*, std::function<double()>>> angles = {
+        {"any", anyAngle},
+        {"near +pi, winding up", nearHalfTurn},
+        {"near -pi, winding down", [&] { return -nearHalfTurn(); }},
+        {"exactly pi or 0", [&] { return random.Below(2) == 0 ? std::numbers::pi : 0.0; }},
+    };
+    for (const auto& [what, angle] : angles) {
+        ArgumentSum sum;
+        double expected = 0.0;
+        for (int i = 0; i < 5000; ++i) {
+            // Magnitudes far apart, as a triangle's terms are near and far from the point.
+            const double size = std::ldexp(1.0, static_cast<int>(random.Below(120)) - 60);
+            const double a = angle();
+            const double re = size * std::cos(a);
+            const double im = a == std::numbers::pi ? 0.0 : size * std::sin(a);
+            expected += std::atan2(im, re);
+            sum.Add(re, im);
+        }
+        sum.Add(0.0, 0.0);  // adds nothing, as atan2(0, 0) is 0
+        EXPECT_NEAR(sum.Sum(), expected, 1e-9) << what;
     }
 }
 
