@@ -234,10 +234,25 @@ int64_t ChainClipper::Recurse(const Gate& source, int32_t leaf, size_t depth, bo
         return ended;
     }
     if (dropUnreachable_ && !first) {
-        // The reach test needs every plane, so they are wrapped at once rather than searched
-        // corner by corner as candidates need them.
-        st.separators[0].Wrap(st.sourcePoly.points, st.targetPoly.points);
-        st.separators[1].Wrap(st.targetPoly.points, st.sourcePoly.points);
+        // The reach test needs every plane. Between two whole gates they are the pair's kept
+        // planes, which the clips of this state's candidates use too; otherwise they are
+        // wrapped at once rather than searched corner by corner as candidates need them.
+        reachPlanes_.clear();
+        if (st.sourceGate != -1 && st.targetGate != -1) {
+            st.separators[0].Restart();
+            st.separators[1].Restart();
+            for (int k = 0; k < 2; ++k) {
+                const SeparatorCache::Planes planes = separators_.SourcePair(st.targetGate, k == 0);
+                AddReachPlanes(planes.data, planes.count, k == 1);
+            }
+        } else {
+            st.separators[0].Wrap(st.sourcePoly.points, st.targetPoly.points);
+            st.separators[1].Wrap(st.targetPoly.points, st.sourcePoly.points);
+            for (int k = 0; k < 2; ++k) {
+                const std::vector<Plane>& planes = st.separators[k].planes;
+                AddReachPlanes(planes.data(), planes.size(), k == 1);
+            }
+        }
         if (!DropUnreachable(st)) {
             return ended;
         }
@@ -343,24 +358,30 @@ float Distance(Vector3 p, Vector3 q) {
 }  // namespace
 
 bool ChainClipper::OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const {
-    // Over the planes, the least distance in front of a plane of the box's corner farthest
-    // in front of it: below minus the margin, the box lies wholly behind that plane.
-    float least = std::numeric_limits<float>::infinity();
-    for (const ReachPlane& reach : reachPlanes_) {
-        least = std::min(least, reach.plane.SignedDistance(box.bounds.center) +
-                                    Dot(reach.absNormal, box.bounds.halfExtent));
-    }
     // The planes were found with the polygons' corners allowed POLY_CLASSIFY_EPSILON on
     // the wrong side; a line through two such corners strays from the plane by that much
     // for every length of the source-to-pass distance it runs on beyond the pass, so the
     // margin grows with the distance of the box's farthest point from the pass. Most boxes
     // are in reach by more than the least margin, and need no distance.
-    if (least >= -(UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON)) {
-        return false;
+    constexpr float LEAST_MARGIN = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON;
+    float margin = -1.0f;  // not worked out yet
+    for (const ReachPlane& reach : reachPlanes_) {
+        // How far in front of the plane the box's corner farthest in front of it lies:
+        // below minus the margin, the box lies wholly behind the plane.
+        const float ahead = reach.plane.SignedDistance(box.bounds.center) +
+                            Dot(reach.absNormal, box.bounds.halfExtent);
+        if (ahead >= -LEAST_MARGIN) {
+            continue;
+        }
+        if (margin < 0.0f) {
+            const float away = Distance(box.bounds.center, passCentre) + box.halfDiagonal;
+            margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * (away / gap + 1.0f);
+        }
+        if (ahead < -margin) {
+            return true;
+        }
     }
-    const float away = Distance(box.bounds.center, passCentre) + box.halfDiagonal;
-    const float margin = UNREACHABLE_MARGIN + 2.0f * POLY_CLASSIFY_EPSILON * (away / gap + 1.0f);
-    return least < -margin;
+    return false;
 }
 
 bool ChainClipper::HoldsUnseen(const VisState& st) const {
@@ -372,18 +393,18 @@ bool ChainClipper::HoldsUnseen(const VisState& st) const {
     return false;
 }
 
-bool ChainClipper::DropUnreachable(VisState& st) {
+void ChainClipper::AddReachPlanes(const Plane* planes, size_t count, bool turn) {
     // A line from the source through the pass stays in front of the planes that have the
     // source behind and the pass in front, and behind those the other way round; the
     // second kind are turned, so that a box wholly behind any of the planes is out of reach.
-    reachPlanes_.clear();
-    for (int k = 0; k < 2; ++k) {
-        for (const Plane& plane : st.separators[k].planes) {
-            const Plane turned = k == 0 ? plane : plane.Reversed();
-            const Vector3 n = turned.Normal();
-            reachPlanes_.push_back({turned, {std::fabs(n.x), std::fabs(n.y), std::fabs(n.z)}});
-        }
+    for (size_t i = 0; i < count; ++i) {
+        const Plane turned = turn ? planes[i].Reversed() : planes[i];
+        const Vector3 n = turned.Normal();
+        reachPlanes_.push_back({turned, {std::fabs(n.x), std::fabs(n.y), std::fabs(n.z)}});
     }
+}
+
+bool ChainClipper::DropUnreachable(VisState& st) {
     if (reachPlanes_.empty()) {
         return true;
     }

@@ -155,8 +155,11 @@ private:
     bool OutOfReach(const ReachBox& box, Vector3 passCentre, float gap) const;
     // Whether st's set holds a leaf the running source has not been found to see.
     bool HoldsUnseen(const VisState& st) const;
+    // Adds planes separating st's source and pass polygons to reachPlanes_: planes with the
+    // source behind them, or with turn, in front of them.
+    void AddReachPlanes(const Plane* planes, size_t count, bool turn);
     // Drops from st's set the leaves not yet seen that no line through st's source and pass
-    // polygons reaches; whether any unseen leaf is left.
+    // polygons reaches, by reachPlanes_; whether any unseen leaf is left.
     bool DropUnreachable(VisState& st);
 
     std::vector<Gate>& gates_;
