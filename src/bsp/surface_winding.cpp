@@ -44,10 +44,11 @@ double ArgumentSum::Sum() const {
 
 namespace {
 
-// A cluster counts as far when the point lies this many radii from its centre; the summed
-// area vector then stands for it to within a few percent of its own share, far below what
-// could move a count of 0 or 1 across one half.
-constexpr double FAR_CLUSTER_RATIO = 2.5;
+// A cluster counts as far when the point lies this many radii from its centre; the first
+// two terms of its expansion then stand for it to within a few percent of its own share
+// (the terms left out shrink with the cube of radius over distance), far below what could
+// move a count of 0 or 1 across one half.
+constexpr double FAR_CLUSTER_RATIO = 2.0;
 constexpr uint32_t TRIANGLES_PER_LEAF = 8;
 
 // The triangle's signed solid angle seen from the origin is twice the argument of this
@@ -109,7 +110,18 @@ int32_t SurfaceWinding::Build(uint32_t first, uint32_t end) {
             radius = std::max(radius, Length(v - centre));
         }
     }
-    clusters_[index] = {centre, radius, areaVector, first, end, -1, -1};
+    std::array<double, 9> spread{};
+    for (uint32_t t = first; t < end; ++t) {
+        const Triangle& tri = triangles_[t];
+        const Vector3d normal = Cross(tri.b - tri.a, tri.c - tri.a) * 0.5;
+        const Vector3d offset = Centroid(tri.a, tri.b, tri.c) - centre;
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                spread[3 * i + j] += normal[i] * offset[j];
+            }
+        }
+    }
+    clusters_[index] = {centre, radius, areaVector, spread, first, end, -1, -1};
     if (end - first > TRIANGLES_PER_LEAF) {
         const Vector3d extent = hi - lo;
         const int axis =
@@ -127,6 +139,19 @@ int32_t SurfaceWinding::Build(uint32_t first, uint32_t end) {
     return index;
 }
 
+// The solid angle of the cluster's triangles seen from p, r = centre - p, d = |r|: each
+// triangle adds the integral over it of n . f(x), f(x) = (x - p) / |x - p|^3, and f taken to
+// first order about the centre, f(c) + J (x - c) with J = I / d^3 - 3 r r^T / d^5, gives the
+// area vector's term and the spread's (exact per triangle, x being linear over it).
+double SurfaceWinding::FarSolidAngle(const Cluster& cluster, Vector3d r, double d) {
+    const double d3 = d * d * d;
+    const std::array<double, 9>& m = cluster.spread;
+    const double trace = m[0] + m[4] + m[8];
+    const Vector3d mr = {m[0] * r.x + m[1] * r.y + m[2] * r.z, m[3] * r.x + m[4] * r.y + m[5] * r.z,
+                         m[6] * r.x + m[7] * r.y + m[8] * r.z};
+    return (Dot(cluster.areaVector, r) + trace - 3.0 * Dot(r, mr) / (d * d)) / d3;
+}
+
 double SurfaceWinding::SolidAngleSum(Vector3d p) const {
     double sum = 0.0;
     ArgumentSum half;
@@ -140,7 +165,7 @@ double SurfaceWinding::SolidAngleSum(Vector3d p) const {
         const Vector3d toCentre = cluster.centre - p;
         const double distance = Length(toCentre);
         if (distance > FAR_CLUSTER_RATIO * cluster.radius) {
-            sum += Dot(cluster.areaVector, toCentre) / (distance * distance * distance);
+            sum += FarSolidAngle(cluster, toCentre, distance);
         } else if (cluster.low < 0) {
             for (uint32_t t = cluster.first; t < cluster.end; ++t) {
                 const Triangle& tri = triangles_[t];

@@ -7,10 +7,12 @@
 // its solid angle seen from the point, so small faults only move the number a little.
 //
 // The sum runs over a tree of the polygons' triangles: clusters far from the point (beyond
-// FAR_CLUSTER_RATIO times their radius) add the solid angle of their summed area vector,
-// nearer ones are summed triangle by triangle. A query costs about log(triangles) clusters
+// FAR_CLUSTER_RATIO times their radius) add the first two terms of the expansion of their
+// solid angle about their centre (their summed area vector, and how it spreads about the
+// centre), nearer ones are summed triangle by triangle. A query costs about log(triangles) clusters
 // plus the triangles near the point.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -55,6 +57,9 @@ private:
         Vector3d centre;
         double radius = 0.0;
         Vector3d areaVector;  // sum of the triangles' normals times their areas
+        // Sum over the triangles of (normal times area) (x) (centroid - centre): how the
+        // area vector spreads about the centre, for the far sum's second term.
+        std::array<double, 9> spread{};
         uint32_t first = 0;
         uint32_t end = 0;
         int32_t low = -1;
@@ -63,6 +68,7 @@ private:
 
     int32_t Build(uint32_t first, uint32_t end);
     double SolidAngleSum(Vector3d p) const;
+    static double FarSolidAngle(const Cluster& cluster, Vector3d r, double d);
 
     std::vector<Triangle> triangles_;
     std::vector<Cluster> clusters_;
