@@ -9,8 +9,8 @@
 // The sum runs over a tree of the polygons' triangles: clusters far from the point (beyond
 // FAR_CLUSTER_RATIO times their radius) add the first two terms of the expansion of their
 // solid angle about their centre (their summed area vector, and how it spreads about the
-// centre), nearer ones are summed triangle by triangle. A query costs about log(triangles) clusters
-// plus the triangles near the point.
+// centre), nearer ones are summed triangle by triangle. A query costs about
+// log(triangles) clusters plus the triangles near the point.
 
 #include <array>
 #include <cstdint>
@@ -23,7 +23,7 @@ namespace bsppvs {
 
 // The sum of the arguments (atan2(im, re), each in (-pi, pi]) of many complex numbers, with
 // one arc tangent instead of one each: their product's argument, plus the whole turns
-// counted as the product goes round. The same sum up to rounding, several times faster.
+// counted as the product goes round. The same sum up to rounding.
 class ArgumentSum {
 public:
     void Add(double re, double im);
