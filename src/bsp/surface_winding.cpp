@@ -103,16 +103,14 @@ int32_t SurfaceWinding::Build(uint32_t first, uint32_t end) {
         }
     }
     const Vector3d centre = area > 0.0 ? weighted * (1.0 / area) : (lo + hi) * 0.5;
+    // Both need the centre, so they take a second pass.
     double radius = 0.0;
+    std::array<double, 9> spread{};
     for (uint32_t t = first; t < end; ++t) {
         const Triangle& tri = triangles_[t];
         for (const Vector3d& v : {tri.a, tri.b, tri.c}) {
             radius = std::max(radius, Length(v - centre));
         }
-    }
-    std::array<double, 9> spread{};
-    for (uint32_t t = first; t < end; ++t) {
-        const Triangle& tri = triangles_[t];
         const Vector3d normal = Cross(tri.b - tri.a, tri.c - tri.a) * 0.5;
         const Vector3d offset = Centroid(tri.a, tri.b, tri.c) - centre;
         for (int i = 0; i < 3; ++i) {
