@@ -310,6 +310,9 @@ void PortalBuilder::BuildPortals(int32_t threads) {
         std::vector<std::list<Portal>> pieces(count);
         ParallelFor(threads, count, NODES_PER_SLICE, [&](size_t begin, size_t end) {
             for (size_t i = begin; i < end; ++i) {
+                if (cutOnly_ != nullptr && (*cutOnly_)[first + i] == 0) {
+                    continue;
+                }
                 Portal square = MakeNodePortal(nodes[first + i]);
                 // Every square starts at the root, not at its own node; only pieces that
                 // can still end with two leaves go on.

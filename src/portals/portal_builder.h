@@ -49,6 +49,10 @@ public:
     // first, then the ones it passed. Must outlive BuildPortals.
     void PassThrough(const std::vector<uint8_t>& leaves) { passThrough_ = &leaves; }
 
+    // Only the squares of the nodes marked 1 are cut: the portals that lie in their planes.
+    // Must outlive BuildPortals.
+    void CutOnly(const std::vector<uint8_t>& nodes) { cutOnly_ = &nodes; }
+
     // With pass-through, per stored portal, every leaf passed by any piece kept for its
     // pair (in the order met, each once). Must outlive BuildPortals.
     void RecordPassed(std::vector<std::vector<int32_t>>& passed) { passed_ = &passed; }
@@ -111,6 +115,7 @@ private:
     std::vector<int32_t> leavesBelow_;
     const std::vector<uint8_t>* passThrough_ = nullptr;
     std::vector<std::vector<int32_t>>* passed_ = nullptr;
+    const std::vector<uint8_t>* cutOnly_ = nullptr;
     bool joinCrowded_ = false;
     bool splitThinParts_ = false;
 

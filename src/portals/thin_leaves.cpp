@@ -34,7 +34,9 @@ Winding Overlap(const Winding& a, const Winding& b, Vector3 normal) {
 
 }  // namespace
 
-std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_t leafCount) {
+std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_t leafCount,
+                                             const std::vector<uint8_t>* crossable,
+                                             std::vector<int32_t>* crossed) {
     std::vector<std::vector<int32_t>> portalsOf(leafCount);
     std::unordered_set<uint64_t> joined;
     for (size_t k = 0; k < portals.size(); ++k) {
@@ -49,6 +51,9 @@ std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_
     };
     std::vector<Portal> openings;
     for (size_t leaf = 0; leaf < leafCount; ++leaf) {
+        if (crossable != nullptr && (*crossable)[leaf] == 0) {
+            continue;
+        }
         const std::vector<int32_t>& mine = portalsOf[leaf];
         for (size_t i = 0; i < mine.size(); ++i) {
             Portal& a = portals[mine[i]];
@@ -74,6 +79,9 @@ std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_
                 opening.SetPoints(std::move(overlap));
                 opening.leafIndices = {from, to};
                 joined.insert(LeafPairKey(from, to));
+                if (crossed != nullptr) {
+                    crossed->push_back(static_cast<int32_t>(leaf));
+                }
             }
         }
     }

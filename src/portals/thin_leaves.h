@@ -7,6 +7,7 @@
 // on the plane of the gate before it for one no sight line passes through both, so every
 // chain across the wedge ends there, though a line crossing it crosses no face.
 
+#include <cstdint>
 #include <vector>
 
 #include "portals/portal.h"
@@ -17,7 +18,10 @@ namespace bsppvs {
 // POLY_CLASSIFY_EPSILON (planes within NEARLY_PARALLEL_COSINE) and overlap by more than a
 // strip of that width: an opening joining the two leaves beyond, the overlap of the two.
 // Only pairs of leaves that no portal of `portals` joins, each pair once, in the order of
-// the leaves and their portals.
-std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_t leafCount);
+// the leaves and their portals. With `crossable`, only the leaves it marks 1 are crossed;
+// with `crossed`, it is set to the leaf each opening crosses.
+std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_t leafCount,
+                                             const std::vector<uint8_t>* crossable = nullptr,
+                                             std::vector<int32_t>* crossed = nullptr);
 
 }  // namespace bsppvs

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <deque>
 #include <functional>
+#include <unordered_set>
 
 #include "bsp/surface_winding.h"
 #include "core/parallel_for.h"
 #include "geometry/tolerances.h"
 #include "portals/portal_builder.h"
 #include "portals/portal_cover.h"
+#include "portals/thin_leaves.h"
 
 namespace bsppvs {
 
@@ -98,6 +100,92 @@ struct OpenGraph {
     std::vector<std::vector<int32_t>> passed;
 };
 
+// The nodes whose planes bound a region without volume from opposite sides, nearly
+// parallel: a wedge's two faces, the only planes its openings lie in.
+std::vector<uint8_t> WedgeFaces(const BspTree& tree, const std::vector<uint8_t>& noVolume) {
+    std::vector<uint8_t> marked(tree.nodes.size(), 0);
+    if (tree.nodes.empty()) {
+        return marked;
+    }
+    // The nodes above a node, each with its plane's normal turned towards the side the
+    // way down takes.
+    struct Step {
+        int32_t node;
+        Vector3 inward;
+    };
+    struct Visit {
+        int32_t node;
+        // The number of nodes above it, the last of them `from`.
+        size_t depth;
+        Step from;
+    };
+    std::vector<Step> path;
+    std::vector<Visit> stack = {{0, 0, {}}};
+    while (!stack.empty()) {
+        const Visit visit = stack.back();
+        stack.pop_back();
+        path.resize(visit.depth == 0 ? 0 : visit.depth - 1);
+        if (visit.depth > 0) {
+            path.push_back(visit.from);
+        }
+        const BspNode& node = tree.nodes[visit.node];
+        const Vector3 normal = node.plane.Normal();
+        if (node.back != -1) {
+            stack.push_back({node.back, visit.depth + 1, {visit.node, Scale(normal, -1.0f)}});
+        }
+        if (node.frontIsLeaf == 0) {
+            stack.push_back({node.front, visit.depth + 1, {visit.node, normal}});
+            continue;
+        }
+        if (noVolume[node.front] == 0) {
+            continue;
+        }
+        path.push_back({visit.node, normal});
+        for (size_t i = 0; i < path.size(); ++i) {
+            for (size_t j = i + 1; j < path.size(); ++j) {
+                if (Dot(path[i].inward, path[j].inward) < -NEARLY_PARALLEL_COSINE) {
+                    marked[path[i].node] = 1;
+                    marked[path[j].node] = 1;
+                }
+            }
+        }
+    }
+    return marked;
+}
+
+// Where two planes meant to be one cross at a slight angle, the region between them is a
+// wedge thinner than a polygon's tolerance: without volume, but thicker than the point
+// tolerance, so a piece in one plane stops short of the far side of the other and no
+// opening passes it. Across each such wedge, where its openings on either side lie along
+// each other, the two regions beyond are joined directly; a sight line there crosses no
+// face. Costs a second cut of the squares, without passing through.
+void AddOpeningsAcrossWedges(const BspTree& sized, const std::vector<uint8_t>& noVolume,
+                             int32_t threads, OpenGraph& graph) {
+    const std::vector<uint8_t> faces = WedgeFaces(sized, noVolume);
+    if (std::find(faces.begin(), faces.end(), 1) == faces.end()) {
+        return;
+    }
+    std::vector<Portal> plain;
+    PortalBuilder builder(sized, plain);
+    builder.CutOnly(faces);
+    builder.BuildPortals(threads);
+    std::unordered_set<uint64_t> joined;
+    for (const Portal& portal : graph.portals) {
+        joined.insert(LeafPairKey(portal.leafIndices[0], portal.leafIndices[1]));
+    }
+    std::vector<int32_t> wedges;
+    std::vector<Portal> openings =
+        OpeningsAcrossThinLeaves(plain, noVolume.size(), &noVolume, &wedges);
+    for (size_t k = 0; k < openings.size(); ++k) {
+        const std::vector<int32_t>& pair = openings[k].leafIndices;
+        if (noVolume[pair[0]] == 0 && noVolume[pair[1]] == 0 &&
+            joined.insert(LeafPairKey(pair[0], pair[1])).second) {
+            graph.portals.push_back(std::move(openings[k]));
+            graph.passed.push_back({wedges[k]});
+        }
+    }
+}
+
 // A region squeezed to nothing between two planes that coincide still takes its share of
 // every opening that lies in those planes; the openings pass through such regions, or a
 // piece that collects more than two leaves that way would be dropped and the two regions
@@ -125,6 +213,7 @@ OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells
     builder.RecordPassed(graph.passed);
     builder.BuildPortals(threads);
     graph.passed.resize(graph.portals.size());
+    AddOpeningsAcrossWedges(sized, noVolume, threads, graph);
     graph.exits.resize(tree.leaves.size());
     for (size_t k = 0; k < graph.portals.size(); ++k) {
         Portal& portal = graph.portals[k];

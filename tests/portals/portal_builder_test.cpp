@@ -413,6 +413,8 @@ TEST(ThinLeavesTest, LeavesAcrossAWedgeAreJoinedWhereItsPortalsOverlap) {
         std::vector<Portal> portals;
         // The pair the one opening joins, over the overlap [5, 10] x [0, 10]; empty for none.
         std::vector<int32_t> joins;
+        // The leaves that may be crossed; empty for all.
+        std::vector<uint8_t> crossable = {};
     };
     const float hair = 0.0004f;
     const std::vector<Case> cases = {
@@ -425,19 +427,26 @@ TEST(ThinLeavesTest, LeavesAcrossAWedgeAreJoinedWhereItsPortalsOverlap) {
         {"planes 0.1 apart: a leaf with room in it",
          {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, 0.1f / 15)},
          {}},
+        {"a wedge, only other leaves crossable",
+         {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, hair / 15)},
+         {},
+         {1, 0, 1}},
         {"the two leaves joined already",
          {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, hair / 15), square(0, 2, 20, 30, 1)},
          {}},
     };
     for (const Case& c : cases) {
         std::vector<Portal> portals = c.portals;
-        const std::vector<Portal> openings = OpeningsAcrossThinLeaves(portals, 3);
+        std::vector<int32_t> crossed;
+        const std::vector<Portal> openings = OpeningsAcrossThinLeaves(
+            portals, 3, c.crossable.empty() ? nullptr : &c.crossable, &crossed);
         if (c.joins.empty()) {
             EXPECT_TRUE(openings.empty()) << c.what;
             continue;
         }
         ASSERT_EQ(openings.size(), 1u) << c.what;
         EXPECT_EQ(openings[0].leafIndices, c.joins) << c.what;
+        EXPECT_EQ(crossed, std::vector<int32_t>{1}) << c.what;
         EXPECT_NEAR(PortalSize(openings[0]), std::sqrt(2.5f * 2.5f + 5.0f * 5.0f), 0.01f) << c.what;
     }
 }

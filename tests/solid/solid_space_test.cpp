@@ -180,6 +180,9 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
                 << c.what << ": (" << p.x << ", " << p.y << ", " << p.z << ") open";
         }
         EXPECT_EQ(compiler->leak.has_value(), c.leaks) << c.what;
+        const std::vector<Poly> faces = compiler->polys;
+        EXPECT_TRUE(VerifyPvs(*compiler, faces, 500, 1, SolidTrust::NOTHING).violations.empty())
+            << c.what;
     }
 }
 
