@@ -3,7 +3,7 @@
 #include <cmath>
 #include <unordered_set>
 
-#include "bsp/classify.h"
+#include "geometry/polygon.h"
 #include "geometry/tolerances.h"
 #include "portals/portal_builder.h"
 
@@ -30,6 +30,18 @@ Winding Overlap(const Winding& a, const Winding& b, Vector3 normal) {
         inside.swap(cut);
     }
     return inside.size() >= 3 ? inside : Winding{};
+}
+
+// The part of the ring within POLY_CLASSIFY_EPSILON of the plane: where a leaf is a wedge
+// between two planes crossing at a slight angle, its portals on either side lie along each
+// other only near the line where the planes meet, however far the portals reach.
+Winding NearPlane(const Winding& ring, const Plane& plane) {
+    const Vector3 n = plane.Normal();
+    Winding below;
+    SplitRing(ring, Plane(n, plane.d + POLY_CLASSIFY_EPSILON), EPSILON, nullptr, &below);
+    Winding near;
+    SplitRing(below, Plane(n, plane.d - POLY_CLASSIFY_EPSILON), EPSILON, &near, nullptr);
+    return near.size() >= 3 ? near : Winding{};
 }
 
 }  // namespace
@@ -64,14 +76,17 @@ std::vector<Portal> OpeningsAcrossThinLeaves(std::vector<Portal>& portals, size_
                 const int32_t from = beyond(mine[i], leaf);
                 const int32_t to = beyond(mine[j], leaf);
                 if (std::fabs(Dot(aPlane.Normal(), bPlane.Normal())) < NEARLY_PARALLEL_COSINE ||
-                    from == to || joined.count(LeafPairKey(from, to)) != 0 ||
-                    ClassifyRing(bPlane, a.points) != COPLANAR_SAME ||
-                    ClassifyRing(aPlane, b.points) != COPLANAR_SAME) {
+                    from == to || joined.count(LeafPairKey(from, to)) != 0) {
+                    continue;
+                }
+                const Winding aNear = NearPlane(a.points, bPlane);
+                const Winding bNear = NearPlane(b.points, aPlane);
+                if (aNear.empty() || bNear.empty()) {
                     continue;
                 }
                 // Two portals of one face of the leaf, side by side, overlap only in a
                 // strip along their common edge.
-                Winding overlap = Overlap(a.points, b.points, bPlane.Normal());
+                Winding overlap = Overlap(aNear, bNear, bPlane.Normal());
                 if (RingWidth(overlap) <= POLY_CLASSIFY_EPSILON) {
                     continue;
                 }

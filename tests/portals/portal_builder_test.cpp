@@ -401,10 +401,13 @@ TEST(PortalCoverTest, OnlyFacesThatLeaveNoGapCoverAnOpening) {
 // on each of its faces would leave the two leaves beyond joined only through gates that lie
 // on each other's planes, which no chain follows.
 TEST(ThinLeavesTest, LeavesAcrossAWedgeAreJoinedWhereItsPortalsOverlap) {
-    const auto square = [](int32_t p, int32_t q, float x0, float x1, float tilt) {
+    // In the plane z = tilt * (x - level).
+    const auto square = [](int32_t p, int32_t q, float x0, float x1, float tilt,
+                           float level = 0.0f) {
         Portal portal;
-        portal.SetPoints(Winding{
-            {x0, 0, tilt * x0}, {x1, 0, tilt * x1}, {x1, 10, tilt * x1}, {x0, 10, tilt * x0}});
+        const float z0 = tilt * (x0 - level);
+        const float z1 = tilt * (x1 - level);
+        portal.SetPoints(Winding{{x0, 0, z0}, {x1, 0, z1}, {x1, 10, z1}, {x0, 10, z0}});
         portal.leafIndices = {p, q};
         return portal;
     };
@@ -420,6 +423,10 @@ TEST(ThinLeavesTest, LeavesAcrossAWedgeAreJoinedWhereItsPortalsOverlap) {
     const std::vector<Case> cases = {
         {"a wedge: its portals overlap on 5 x 10",
          {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, hair / 15)},
+         {0, 2}},
+        {"a wedge whose planes cross: its portals lie within the tolerance of each other "
+         "only on 5 x 10",
+         {square(0, 1, 0, 10, 0), square(1, 2, 5, 15, 0.004f, 7.5f)},
          {0, 2}},
         {"two portals of one face side by side",
          {square(0, 1, 0, 10, 0), square(1, 2, 10, 20, 0)},
