@@ -200,4 +200,43 @@ bool Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& sc
     return true;
 }
 
+Winding ConvexHullInPlane(const std::vector<const Poly*>& polys, Vector3 normal) {
+    const float ax = std::fabs(normal.x);
+    const float ay = std::fabs(normal.y);
+    const float az = std::fabs(normal.z);
+    const int drop = (ax >= ay && ax >= az) ? 0 : (ay >= az ? 1 : 2);
+    const auto u = [drop](Vector3 p) { return drop == 0 ? p.y : p.x; };
+    const auto v = [drop](Vector3 p) { return drop == 2 ? p.y : p.z; };
+    std::vector<Vector3> points;
+    for (const Poly* poly : polys) {
+        points.insert(points.end(), poly->points.begin(), poly->points.end());
+    }
+    if (points.size() < 3) {
+        return {};
+    }
+    std::sort(points.begin(), points.end(),
+              [&](Vector3 a, Vector3 b) { return u(a) < u(b) || (u(a) == u(b) && v(a) < v(b)); });
+    const auto turn = [&](Vector3 o, Vector3 a, Vector3 b) {
+        return static_cast<double>(u(a) - u(o)) * (v(b) - v(o)) -
+               static_cast<double>(v(a) - v(o)) * (u(b) - u(o));
+    };
+    // Andrew's monotone chain: the lower chain, then the upper, counterclockwise in (u, v).
+    Winding hull(2 * points.size());
+    size_t n = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+        while (n >= 2 && turn(hull[n - 2], hull[n - 1], points[i]) <= 0.0) {
+            --n;
+        }
+        hull[n++] = points[i];
+    }
+    for (size_t i = points.size() - 1, lower = n + 1; i-- > 0;) {
+        while (n >= lower && turn(hull[n - 2], hull[n - 1], points[i]) <= 0.0) {
+            --n;
+        }
+        hull[n++] = points[i];
+    }
+    hull.resize(n > 0 ? n - 1 : 0);
+    return hull;
+}
+
 }  // namespace bsppvs

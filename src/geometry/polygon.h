@@ -90,4 +90,9 @@ inline bool IsFinite(const Poly& poly) {
     return poly.planeValid == 0 || IsFinite(poly.plane);
 }
 
+// The convex hull of the corners of the polygons, in either facing: the corners are projected
+// onto the plane of the axes that `normal` leans on least. Empty for fewer than three
+// corners.
+Winding ConvexHullInPlane(const std::vector<const Poly*>& polys, Vector3 normal);
+
 }  // namespace bsppvs

@@ -57,6 +57,28 @@ float RingArea(const Winding& ring) {
     return 0.5f * std::sqrt(Dot(sum, sum));
 }
 
+// On a mesh, the squares of several nodes in one plane can each bring a piece of the
+// opening between the same two leaves, each covering a part of it. Two convex regions meet
+// in one convex face, so the hull of pieces that lie in one plane stays within it: stored
+// becomes that hull, facing as it did. False, and stored untouched, when the two do not
+// lie in one plane.
+bool JoinInPlane(Portal& stored, const Portal& piece) {
+    const Plane& plane = stored.GetPlane();
+    const PolySide side = ClassifyRing(plane, piece.points);
+    if (side != COPLANAR_SAME && side != COPLANAR_OPPOSITE) {
+        return false;
+    }
+    Winding hull = ConvexHullInPlane({&stored, &piece}, plane.Normal());
+    if (hull.size() < 3) {
+        return false;
+    }
+    if (Dot(ComputeNormal(hull), plane.Normal()) < 0.0f) {
+        std::reverse(hull.begin(), hull.end());
+    }
+    stored.SetPoints(std::move(hull));
+    return true;
+}
+
 }  // namespace
 
 float PortalSize(const Poly& poly) {
@@ -253,6 +275,9 @@ bool PortalBuilder::AddPortal(const Portal& portal) {
     // With thin parts split, the strips kept beside planes a hair away come long and thin,
     // with a box larger than the opening they would stand for: area decides there.
     Portal& stored = portals_[found->second];
+    if (splitThinParts_ && JoinInPlane(stored, portal)) {
+        return false;
+    }
     const bool larger = splitThinParts_ ? RingArea(portal.points) > RingArea(stored.points)
                                         : PortalSize(portal) > PortalSize(stored);
     if (larger) {
