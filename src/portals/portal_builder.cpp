@@ -57,20 +57,50 @@ float RingArea(const Winding& ring) {
     return 0.5f * std::sqrt(Dot(sum, sum));
 }
 
+// A hull no larger than this part beyond the stored piece's area adds nothing to it.
+constexpr float SAME_AREA_RELATIVE = 1e-3f;
+
+// Whether the ring, in the plane, reaches within POLY_CLASSIFY_EPSILON of the convex face
+// (seen along the normal): they overlap or touch.
+bool Touches(const Winding& ring, const Winding& face, Vector3 normal) {
+    Winding rest = ring;
+    Winding within;
+    for (size_t i = 0; i < face.size() && !rest.empty(); ++i) {
+        Vector3 out = Cross(Subtract(face[(i + 1) % face.size()], face[i]), normal);
+        const float length = std::sqrt(Dot(out, out));
+        if (length == 0.0f) {
+            continue;
+        }
+        out = Scale(out, 1.0f / length);
+        within.clear();
+        SplitRing(rest, Plane(out, Dot(out, face[i]) + POLY_CLASSIFY_EPSILON), EPSILON, nullptr,
+                  &within);
+        rest.swap(within);
+    }
+    return !rest.empty();
+}
+
 // On a mesh, the squares of several nodes in one plane can each bring a piece of the
 // opening between the same two leaves, each covering a part of it. Two convex regions meet
-// in one convex face, so the hull of pieces that lie in one plane stays within it: stored
-// becomes that hull, facing as it did. False, and stored untouched, when the two do not
-// lie in one plane.
+// in one convex face, so the hull of pieces that lie in one plane and touch stays within
+// it: stored becomes that hull, facing as it did. Pieces apart (a crowded piece joined to
+// each of its leaves can stand for another face) are left to the size rule. False, and
+// stored untouched, when the two are not joined.
 bool JoinInPlane(Portal& stored, const Portal& piece) {
     const Plane& plane = stored.GetPlane();
     const PolySide side = ClassifyRing(plane, piece.points);
-    if (side != COPLANAR_SAME && side != COPLANAR_OPPOSITE) {
+    if ((side != COPLANAR_SAME && side != COPLANAR_OPPOSITE) ||
+        !Touches(piece.points, stored.points, plane.Normal())) {
         return false;
     }
     Winding hull = ConvexHullInPlane({&stored, &piece}, plane.Normal());
     if (hull.size() < 3) {
         return false;
+    }
+    // Most pieces repeat the stored one (the squares of a wall's two sides) or lie within
+    // it: the stored ring then stays as it was.
+    if (RingArea(hull) <= RingArea(stored.points) * (1.0f + SAME_AREA_RELATIVE)) {
+        return true;
     }
     if (Dot(ComputeNormal(hull), plane.Normal()) < 0.0f) {
         std::reverse(hull.begin(), hull.end());

@@ -321,29 +321,33 @@ TEST(AddPortalTest, MergesByUnorderedLeafPair) {
     EXPECT_EQ(compiler.portals[2].leafIndices, (std::vector<int32_t>{3, 0}));
 
     // On meshes, pieces of one pair from several squares in one plane each cover a part of
-    // the face the two leaves share: the stored portal becomes their hull, whichever is
-    // larger. A piece off the plane still only replaces a smaller one.
+    // the face the two leaves share: the stored portal becomes the hull of pieces that
+    // touch, whichever is larger. A piece apart, or off the plane, still only replaces a
+    // smaller one.
     BspCompiler mesh;
     PortalBuilder thin(mesh, mesh.portals);
     thin.SplitThinParts(true);
     Portal left = PortalBetween(0, 1, 1);
     Portal right = PortalBetween(1, 0, 0.5f);
     for (Vector3& corner : right.points) {
-        corner.x += 3.0f;
+        corner.x += 1.5f;
     }
     EXPECT_TRUE(thin.AddPortal(left));
     EXPECT_FALSE(thin.AddPortal(right));
     ASSERT_EQ(mesh.portals.size(), 1u);
     const Bounds joined = Bounds::FromPoints(mesh.portals[0].points);
-    EXPECT_NEAR(joined.center.x, 1.25f, 1e-5f);
-    EXPECT_NEAR(joined.halfExtent.x, 2.25f, 1e-5f);
+    EXPECT_NEAR(joined.center.x, 0.5f, 1e-5f);
+    EXPECT_NEAR(joined.halfExtent.x, 1.5f, 1e-5f);
     EXPECT_GT(Dot(ComputeNormal(mesh.portals[0].points), left.GetPlane().Normal()), 0.99f);
+    Portal apart = PortalBetween(0, 1, 0.5f);
     Portal lifted = PortalBetween(0, 1, 0.5f);
-    for (Vector3& corner : lifted.points) {
-        corner.z = 1.0f;
+    for (size_t i = 0; i < apart.points.size(); ++i) {
+        apart.points[i].x += 5.0f;
+        lifted.points[i].z = 1.0f;
     }
+    EXPECT_FALSE(thin.AddPortal(apart));
     EXPECT_FALSE(thin.AddPortal(lifted));
-    EXPECT_NEAR(Bounds::FromPoints(mesh.portals[0].points).halfExtent.x, 2.25f, 1e-5f);
+    EXPECT_NEAR(Bounds::FromPoints(mesh.portals[0].points).halfExtent.x, 1.5f, 1e-5f);
 }
 
 // A two-sided wall: both nodes' squares join leaves 0 and 1 and are the same size, so the
