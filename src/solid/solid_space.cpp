@@ -158,7 +158,7 @@ std::vector<uint8_t> WedgeFaces(const BspTree& tree, const std::vector<uint8_t>&
 // tolerance, so a piece in one plane stops short of the far side of the other and no
 // opening passes it. Across each such wedge, where its openings on either side lie along
 // each other, the two regions beyond are joined directly; a sight line there crosses no
-// face. Costs a second cut of the squares, without passing through.
+// face. Costs a second cut of the squares of those faces' nodes, without passing through.
 void AddOpeningsAcrossWedges(const BspTree& sized, const std::vector<uint8_t>& noVolume,
                              int32_t threads, OpenGraph& graph) {
     const std::vector<uint8_t> faces = WedgeFaces(sized, noVolume);
