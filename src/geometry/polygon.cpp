@@ -200,6 +200,24 @@ bool Poly::ClipInPlace(const Plane& plane, float tol, bool keepBack, Winding& sc
     return true;
 }
 
+Winding InsideFaceEdges(Winding ring, const Winding& face, Vector3 normal, float margin,
+                        size_t minPoints) {
+    Winding cut;
+    for (size_t i = 0; i < face.size() && ring.size() >= minPoints; ++i) {
+        const Vector3 corner = face[i];
+        const Vector3 out = Cross(Subtract(face[(i + 1) % face.size()], corner), normal);
+        const float length = std::sqrt(Dot(out, out));
+        if (length == 0.0f) {
+            continue;
+        }
+        const Vector3 n = Scale(out, 1.0f / length);
+        cut.clear();
+        SplitRing(ring, Plane(n, Dot(n, corner) + margin), EPSILON, nullptr, &cut);
+        ring.swap(cut);
+    }
+    return ring;
+}
+
 Winding ConvexHullInPlane(const std::vector<const Poly*>& polys, Vector3 normal) {
     const float ax = std::fabs(normal.x);
     const float ay = std::fabs(normal.y);

@@ -90,6 +90,12 @@ inline bool IsFinite(const Poly& poly) {
     return poly.planeValid == 0 || IsFinite(poly.plane);
 }
 
+// The part of the ring inside the convex face's edges pushed out by margin, seen along the
+// face's normal (the ring need not lie in the face's plane). Clipping stops once fewer than
+// minPoints corners are left.
+Winding InsideFaceEdges(Winding ring, const Winding& face, Vector3 normal, float margin,
+                        size_t minPoints);
+
 // The convex hull of the corners of the polygons, in either facing: the corners are projected
 // onto the plane of the axes that `normal` leans on least. Empty for fewer than three
 // corners.

@@ -63,21 +63,7 @@ constexpr float SAME_AREA_RELATIVE = 1e-3f;
 // Whether the ring, in the plane, reaches within POLY_CLASSIFY_EPSILON of the convex face
 // (seen along the normal): they overlap or touch.
 bool Touches(const Winding& ring, const Winding& face, Vector3 normal) {
-    Winding rest = ring;
-    Winding within;
-    for (size_t i = 0; i < face.size() && !rest.empty(); ++i) {
-        Vector3 out = Cross(Subtract(face[(i + 1) % face.size()], face[i]), normal);
-        const float length = std::sqrt(Dot(out, out));
-        if (length == 0.0f) {
-            continue;
-        }
-        out = Scale(out, 1.0f / length);
-        within.clear();
-        SplitRing(rest, Plane(out, Dot(out, face[i]) + POLY_CLASSIFY_EPSILON), EPSILON, nullptr,
-                  &within);
-        rest.swap(within);
-    }
-    return !rest.empty();
+    return !InsideFaceEdges(ring, face, normal, POLY_CLASSIFY_EPSILON, 1).empty();
 }
 
 // On a mesh, the squares of several nodes in one plane can each bring a piece of the

@@ -13,22 +13,7 @@ namespace {
 
 // The part of a that lies inside b's edges, seen along b's normal.
 Winding Overlap(const Winding& a, const Winding& b, Vector3 normal) {
-    Winding inside = a;
-    Winding cut;
-    for (size_t i = 0; i < b.size() && inside.size() >= 3; ++i) {
-        const Vector3 corner = b[i];
-        const Vector3 edge = Subtract(b[(i + 1) % b.size()], corner);
-        const Vector3 out = Cross(edge, normal);
-        const float length = std::sqrt(Dot(out, out));
-        if (length == 0.0f) {
-            continue;
-        }
-        const Vector3 n = Scale(out, 1.0f / length);
-        const Plane side(n, Dot(n, corner));
-        cut.clear();
-        SplitRing(inside, side, EPSILON, nullptr, &cut);
-        inside.swap(cut);
-    }
+    Winding inside = InsideFaceEdges(a, b, normal, 0.0f, 3);
     return inside.size() >= 3 ? inside : Winding{};
 }
 
