@@ -56,6 +56,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     orientByCorners = meshFormat;
     joinCrowdedPortals = meshFormat;
     splitThinPortalParts = meshFormat;
+    wholePortalSquares = meshFormat;
     bridgeThinLeaves = meshFormat;
 }
 
@@ -137,6 +138,7 @@ void BspCompiler::BuildPortals() {
     PortalBuilder builder(*this, portals);
     builder.JoinCrowded(joinCrowdedPortals);
     builder.SplitThinParts(splitThinPortalParts);
+    builder.WholeSquares(wholePortalSquares);
     builder.BuildPortals(threads);
     // Only where the tree's portals do not already join the two leaves: elsewhere its own
     // portal is the exact opening.

@@ -75,6 +75,9 @@ public:
     // tolerance (see PortalBuilder::SplitThinParts): for meshes, whose planes meant to be
     // one lie a hair apart.
     bool splitThinPortalParts = false;
+    // Whether portal squares cover their node's whole box on oblique planes (see
+    // PortalBuilder::WholeSquares): for meshes; native files keep their exact portals.
+    bool wholePortalSquares = false;
     // Whether two leaves on either side of a leaf thinner than the tolerances are joined by
     // an opening of their own (see OpeningsAcrossThinLeaves): for meshes, where such wedges
     // lie between planes meant to be one.

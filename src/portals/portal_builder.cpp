@@ -117,12 +117,14 @@ Portal PortalBuilder::MakeNodePortal(const BspNode& node) const {
     if (std::fabs(n.z) < smallest) {
         axis = 2;
     }
-    // u and v span the plane; neither is normalised (their length is at least sqrt(2/3)).
+    // u and v span the plane; unless whole squares are asked for, neither is normalised
+    // (their length is at least sqrt(2/3)).
     const float k = std::sqrt(h.x * h.x + h.y * h.y + h.z * h.z);
     Vector3 u = Cross(AXES[axis], n);
     Vector3 v = Cross(n, u);
-    u = Scale(u, k);
-    v = Scale(v, k);
+    const float scale = wholeSquares_ ? k / std::sqrt(Dot(u, u)) : k;
+    u = Scale(u, scale);
+    v = Scale(v, scale);
     const Vector3 q = Subtract(center, Scale(n, Dot(n, center) - node.plane.d));
 
     Portal portal;

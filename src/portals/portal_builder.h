@@ -76,6 +76,14 @@ public:
     // than the openings they would stand for.
     void SplitThinParts(bool on) { splitThinParts_ = on; }
 
+    // With `on` (meshes), every square reaches the node's box on its plane. The plain square
+    // reaches K times the sine of the angle between its axis and the normal from the box
+    // centre's projection (K: the box's half-diagonal); on an oblique plane that crosses the
+    // box near a corner, the box's section reaches farther, and the part of an opening
+    // there was never cut. With unit spanning vectors the square covers the disc of radius
+    // K about the projection, which holds the whole section.
+    void WholeSquares(bool on) { wholeSquares_ = on; }
+
     // The steps, public so tests can pin them and hold them against a plain merge.
     // ClipPortal is the plain descent: it hands over every piece that does not fall into
     // solid space, whatever number of leaves it collected.
@@ -118,6 +126,7 @@ private:
     const std::vector<uint8_t>* cutOnly_ = nullptr;
     bool joinCrowded_ = false;
     bool splitThinParts_ = false;
+    bool wholeSquares_ = false;
 
     bool Counts(int32_t leaf) const {
         return passThrough_ == nullptr || (*passThrough_)[leaf] == 0;
