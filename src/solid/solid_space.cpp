@@ -167,6 +167,7 @@ void AddOpeningsAcrossWedges(const BspTree& sized, const std::vector<uint8_t>& n
     }
     std::vector<Portal> plain;
     PortalBuilder builder(sized, plain);
+    builder.WholeSquares(true);
     builder.CutOnly(faces);
     builder.BuildPortals(threads);
     std::unordered_set<uint64_t> joined;
@@ -190,8 +191,8 @@ void AddOpeningsAcrossWedges(const BspTree& sized, const std::vector<uint8_t>& n
 // every opening that lies in those planes; the openings pass through such regions, or a
 // piece that collects more than two leaves that way would be dropped and the two regions
 // it really joins cut off from each other. Their faces still close the openings they lie
-// on. Squares are sized by the regions' own boxes: most regions hold no polygon, so the
-// boxes of the polygons fall short.
+// on. Squares are sized by the regions' own boxes (most regions hold no polygon, so the
+// boxes of the polygons fall short) and cover the whole of them on oblique planes.
 OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells,
                          const Bounds& world, float crackWidth, int32_t threads) {
     std::vector<uint8_t> noVolume(cells.size(), 0);
@@ -209,6 +210,7 @@ OpenGraph BuildOpenGraph(const BspTree& tree, const std::vector<LeafCell>& cells
     }
     OpenGraph graph;
     PortalBuilder builder(sized, graph.portals);
+    builder.WholeSquares(true);
     builder.PassThrough(noVolume);
     builder.RecordPassed(graph.passed);
     builder.BuildPortals(threads);
