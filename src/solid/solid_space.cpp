@@ -22,10 +22,10 @@ namespace {
 // can lead astray, makes it solid.
 constexpr double OPEN_WINDING = 0.5;
 constexpr double CLEARLY_OPEN_WINDING = 0.9;
-// A pocket, a region that faces close on every side and that nothing outside it reaches,
-// is open when the surface wraps it this far: the space under a grating or behind a
-// one-sided face, where a player may stand though the faces round it do not all face in.
-// Calling it open costs one leaf, whose openings faces cover.
+// A pocket, regions that faces close on every side and that nothing outside them reaches,
+// is open when the surface wraps some of it this far: the space under a grating, a liquid's
+// surface or a one-sided face, where a player may stand though the faces round it do not
+// all face in. Calling it open costs its leaves, whose openings out faces cover.
 constexpr double POCKET_WINDING = 0.25;
 // Where on an opening the cover test looks: its middle and points this far towards each
 // corner and each edge's middle.
@@ -351,10 +351,46 @@ std::vector<uint8_t> Reach(const std::vector<int32_t>& from, const OpenGraph& gr
     return seen;
 }
 
-// Whether the region has volume, lies off the world's boundary and has no opening that no
-// face closes.
-bool IsPocket(const LeafCell& cell, const std::vector<std::pair<int32_t, int32_t>>& exits) {
-    return cell.hasVolume && !cell.reachesBoundary && exits.empty();
+// Per leaf, 1 when it lies in a pocket: a group of solid regions with volume, joined to each
+// other by openings no face closes and by no such opening to anything else, none on the
+// world's boundary, that the surface wraps more than POCKET_WINDING somewhere. Under a
+// liquid's surface, or a grating, the faces round such a group do not all face in, and
+// faces that split it (a slope below) make it several regions.
+std::vector<uint8_t> Pockets(const OpenGraph& graph, const std::vector<LeafCell>& cells,
+                             const std::vector<double>& wound, const std::vector<uint8_t>& open) {
+    const size_t count = cells.size();
+    std::vector<uint8_t> pocket(count, 0);
+    std::vector<uint8_t> seen(count, 0);
+    std::vector<int32_t> group;
+    for (size_t start = 0; start < count; ++start) {
+        if (seen[start] != 0 || open[start] != 0 || !cells[start].hasVolume) {
+            continue;
+        }
+        // The whole group, then whether it is closed.
+        group.assign(1, static_cast<int32_t>(start));
+        seen[start] = 1;
+        bool closed = true;
+        double wrapped = 0.0;
+        for (size_t k = 0; k < group.size(); ++k) {
+            const int32_t leaf = group[k];
+            closed = closed && !cells[leaf].reachesBoundary;
+            wrapped = std::max(wrapped, wound[leaf]);
+            for (const auto& [next, portal] : graph.exits[leaf]) {
+                if (open[next] != 0 || !cells[next].hasVolume) {
+                    closed = false;
+                } else if (seen[next] == 0) {
+                    seen[next] = 1;
+                    group.push_back(next);
+                }
+            }
+        }
+        if (closed && wrapped > POCKET_WINDING) {
+            for (const int32_t leaf : group) {
+                pocket[leaf] = 1;
+            }
+        }
+    }
+    return pocket;
 }
 
 }  // namespace
@@ -439,9 +475,10 @@ SolidSpace FindSolidSpace(const BspTree& tree, const std::vector<Winding>& surfa
     });
     for (size_t i = 0; i < leafCount; ++i) {
         space.emptyLeaf[i] |= joined[i];
-        if (IsPocket(space.cells[i], graph.exits[i]) && wound[i] > POCKET_WINDING) {
-            space.emptyLeaf[i] = 1;
-        }
+    }
+    const std::vector<uint8_t> pockets = Pockets(graph, space.cells, wound, space.emptyLeaf);
+    for (size_t i = 0; i < leafCount; ++i) {
+        space.emptyLeaf[i] |= pockets[i];
     }
     for (size_t leaf = 0; leaf < leafCount; ++leaf) {
         for (const auto& [next, k] : graph.exits[leaf]) {

@@ -74,6 +74,17 @@ std::vector<Vector3> Without(std::vector<Vector3> points, Vector3 lo, Vector3 hi
 
 TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
     const std::vector<Vector3> outside = {{0, 300, 0}, {-300, 100, 0}, {0, -50, 0}, {0, 100, 400}};
+    // A pit under the floor, two of its walls turned the wrong way.
+    const auto pit = [](MeshBuilder& l) {
+        l.Box({60, -100, 60}, {160, 0, 160}, true, 3);
+        for (const int face : {6, 7}) {  // the pit's -x and +x walls
+            const LevelPolygon& p = l.mesh.polygons[face];
+            std::reverse(l.mesh.corners.begin() + p.firstCorner,
+                         l.mesh.corners.begin() + p.firstCorner + p.cornerCount);
+        }
+    };
+    std::vector<Vector3> pitPoints = RoomPoints();
+    pitPoints.insert(pitPoints.end(), {{110, -50, 110}, {150, -10, 70}, {70, -90, 150}});
     const SolidCase cases[] = {
         {"a closed room", [](MeshBuilder&) {}, RoomPoints(), outside},
         {"a one-sided sign hanging in the room",
@@ -138,20 +149,14 @@ TEST(SolidSpaceTest, RoomsStayOpenWhateverTheyHold) {
         {"a pit under the floor that faces close on every side, two of its walls turned the "
          "wrong way: the surface winds round it less than half way and nothing reaches it, "
          "yet a player may stand there",
-         [](MeshBuilder& l) {
-             l.Box({60, -100, 60}, {160, 0, 160}, true, 3);
-             for (const int face : {6, 7}) {  // the pit's -x and +x walls
-                 const LevelPolygon& p = l.mesh.polygons[face];
-                 std::reverse(l.mesh.corners.begin() + p.firstCorner,
-                              l.mesh.corners.begin() + p.firstCorner + p.cornerCount);
-             }
+         pit, pitPoints, outside},
+        {"the same pit, a rock at its bottom cutting it into regions joined round the rock "
+         "(a pool under a liquid's surface)",
+         [&](MeshBuilder& l) {
+             pit(l);
+             l.Polygon({{90, -100, 90}, {130, -100, 90}, {110, -80, 110}});
          },
-         [] {
-             std::vector<Vector3> points = RoomPoints();
-             points.insert(points.end(), {{110, -50, 110}, {150, -10, 70}, {70, -90, 150}});
-             return points;
-         }(),
-         outside},
+         pitPoints, outside},
         {"the +z wall missing, and the way out from the start through a door between two "
          "pieces of a wall in one plane: a leak",
          [](MeshBuilder& l) {
