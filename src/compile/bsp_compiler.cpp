@@ -57,6 +57,7 @@ void BspCompiler::UseDefaultsFor(bool meshFormat) {
     joinCrowdedPortals = meshFormat;
     splitThinPortalParts = meshFormat;
     wholePortalSquares = meshFormat;
+    mutualSets = meshFormat;
     bridgeThinLeaves = meshFormat;
 }
 
@@ -211,6 +212,9 @@ void BspCompiler::CompilePvsArray() {
         CompileClusterPvsArray(*this, clusters, clusterGraph, pvsBytes);
     } else {
         bsppvs::CompilePvsArray(*this, gates, pvsBytes);
+    }
+    if (mutualSets) {
+        MakeSetsMutual(*this);
     }
 }
 

@@ -78,6 +78,10 @@ public:
     // Whether portal squares cover their node's whole box on oblique planes (see
     // PortalBuilder::WholeSquares): for meshes; native files keep their exact portals.
     bool wholePortalSquares = false;
+    // Whether each leaf's set keeps only the leaves whose sets list it (see MakeSetsMutual):
+    // for meshes, whose chain budget leaves sets one-sided; native files keep their exact
+    // sets.
+    bool mutualSets = false;
     // Whether two leaves on either side of a leaf thinner than the tolerances are joined by
     // an opening of their own (see OpeningsAcrossThinLeaves): for meshes, where such wedges
     // lie between planes meant to be one.

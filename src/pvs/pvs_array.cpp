@@ -1,6 +1,7 @@
 // A leaf's set is the union of what its gates see; a leaf is in its own set only when a
 // chain of gates leads back into it.
 
+#include <algorithm>
 #include <bit>
 
 #include "pvs/visibility.h"
@@ -22,6 +23,28 @@ void CompilePvsArray(BspTree& tree, const std::vector<Gate>& gates, ZeroedBlock&
                 for (uint64_t bits = sees.WordData()[w - words.first]; bits != 0;
                      bits &= bits - 1) {
                     pvs[w * LEAVES_PER_WORD + std::countr_zero(bits)] = 1;
+                }
+            }
+        }
+    }
+}
+
+void MakeSetsMutual(BspTree& tree) {
+    const size_t count = tree.leaves.size();
+    // Square blocks keep both the rows and the column read across them in cache.
+    constexpr size_t BLOCK = 64;
+    for (size_t rows = 0; rows < count; rows += BLOCK) {
+        const size_t rowsEnd = std::min(rows + BLOCK, count);
+        for (size_t columns = rows; columns < count; columns += BLOCK) {
+            const size_t columnsEnd = std::min(columns + BLOCK, count);
+            for (size_t i = rows; i < rowsEnd; ++i) {
+                uint8_t* row = tree.leaves[i].pvs.data();
+                for (size_t j = std::max(columns, i + 1); j < columnsEnd; ++j) {
+                    uint8_t& mirror = tree.leaves[j].pvs[i];
+                    if (row[j] != mirror) {
+                        row[j] = 0;
+                        mirror = 0;
+                    }
                 }
             }
         }

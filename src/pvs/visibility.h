@@ -82,4 +82,11 @@ VisibilityTally SeeWhatTheFloodReached(std::vector<Gate>& gates,
 // Every leaf's pvs, the union of its gates' sees, in pvsBytes (replaced).
 void CompilePvsArray(BspTree& tree, const std::vector<Gate>& gates, ZeroedBlock& pvsBytes);
 
+// Keeps in each leaf's set only the leaves whose own sets list it. Sight is mutual, so where
+// two leaves' sets disagree one of them holds a leaf it cannot see (a gate whose chains ran
+// past their budget, or a flood, sees more than it could) or the other lacks one it can:
+// then the pair is already missed, and it stays so. Every pair of leaves that both sets
+// hold stays, so sets sound for every pair of leaves stay sound; the rest only shrink.
+void MakeSetsMutual(BspTree& tree);
+
 }  // namespace bsppvs
