@@ -160,6 +160,9 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
     if (!options.blockCovered.empty()) {
         compiler.blockCovered = options.blockCovered == "on";
     }
+    if (!options.mutualSets.empty()) {
+        compiler.mutualSets = options.mutualSets == "on";
+    }
     compiler.insidePoints = options.inside;
 }
 

@@ -73,6 +73,11 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "(the default for OBJ and glTF, whose faces can have open space on both "
                    "sides; faster, smaller sets) or off (the default for native files)")
         ->check(CLI::IsMember({"on", "off"}));
+    app.add_option("--mutual-sets", o.mutualSets,
+                   "each leaf's set keeps only the leaves whose sets list it (sight is "
+                   "mutual): on (the default for OBJ and glTF; tighter sets, as sound) or off "
+                   "(the default for native files)")
+        ->check(CLI::IsMember({"on", "off"}));
     app.add_option("--up", o.up, "the level's up axis (y or z); a z-up level is turned y-up")
         ->check(CLI::IsMember({"y", "z"}));
     app.add_option("--scale", o.scale, "multiplies every position (for another unit)")

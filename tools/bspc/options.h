@@ -26,6 +26,7 @@ struct BspcOptions {
     int64_t maxChains = -1;     // -1: by the level's format; 0: no limit
     std::string reachCull;      // "on" or "off"; empty: by the level's format
     std::string blockCovered;   // "on" or "off"; empty: by the level's format
+    std::string mutualSets;     // "on" or "off"; empty: by the level's format
     std::string up = "y";
     float scale = 1.0f;
     std::string solid;          // "rule" or "winding"; empty: by the level's format
