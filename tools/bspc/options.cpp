@@ -61,7 +61,7 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
                    "chains one gate's recursion may follow, shared out among the ways on; a "
                    "chain cut short sees all it still might: bounds the time, larger sets; 0 "
                    "for no limit (the default for native files); for OBJ and glTF the default "
-                   "is 5000")
+                   "is 2000")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--reach-cull", o.reachCull,
                    "chains drop the leaves no sight line through them can reach, and stop "
