@@ -26,23 +26,12 @@
 #include "geometry/tolerances.h"
 #include "model/ply_model.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define HOSTILE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define HOSTILE_SANITIZED 1
-#endif
-#endif
+#include "../support/sanitized.h"
 
 namespace bsppvs {
 namespace {
 
-#ifdef HOSTILE_SANITIZED
-// Sanitized builds run an order of magnitude slower: the deep levels shrink to match.
-constexpr bool SANITIZED = true;
-#else
-constexpr bool SANITIZED = false;
-#endif
+using levels::SANITIZED;
 
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float INF = std::numeric_limits<float>::infinity();

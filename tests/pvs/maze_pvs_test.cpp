@@ -16,6 +16,7 @@
 #include "../support/compiler_levels.h"
 #include "../support/geometry_print.h"
 #include "../support/pvs_levels.h"
+#include "../support/sanitized.h"
 #include "compile/bsp_compiler.h"
 #include "verify/sight_line_check.h"
 #include "verify/wall_index.h"
@@ -282,7 +283,8 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
             if (trade.clusterSize == 0.0f) {
                 grownByLimit += grown;
             }
-            const VerifyResult result = VerifyPvs(b, traded.walls, 20000, 1);
+            const int64_t segments = levels::SANITIZED ? 5000 : 20000;
+            const VerifyResult result = VerifyPvs(b, traded.walls, segments, 1);
             EXPECT_TRUE(result.violations.empty()) << DescribeViolations(result);
             const levels::CompiledLevel threaded = compile(*model, trade, 2);
             for (size_t i = 0; i < a.leaves.size(); ++i) {
@@ -301,7 +303,7 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
                         << "mutual sets: " << i << " and " << j << " disagree";
                 }
             }
-            const VerifyResult mutual = VerifyPvs(b, traded.walls, 20000, 1);
+            const VerifyResult mutual = VerifyPvs(b, traded.walls, segments, 1);
             EXPECT_TRUE(mutual.violations.empty()) << DescribeViolations(mutual);
         }
     }
