@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <string>
 #include <vector>
 
 #include "model/ply_model.h"
@@ -12,6 +14,14 @@
 namespace bsppvs {
 
 namespace {
+
+// Seconds as minutes and seconds, 1:05.
+std::string MinutesAndSeconds(double seconds) {
+    const auto whole = static_cast<long long>(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+    return text;
+}
 
 int64_t CountNodes(const PlyModel& model) {
     int64_t count = 0;
@@ -138,18 +148,24 @@ VisibilityProgressFn MakeProgress(const BspcOptions& options) {
     if (!show) {
         return {};
     }
-    return [last = int64_t{-1}](const VisibilityTally& tally) mutable {
+    using SteadyClock = std::chrono::steady_clock;
+    return [last = int64_t{-1}, start = SteadyClock::now()](const VisibilityTally& tally) mutable {
         const int64_t done = tally.committed;
         const int64_t total = tally.total;
         const int64_t percent = total > 0 ? 100 * done / total : 100;
-        if (percent != last || done == total) {
-            last = percent;
-            std::fprintf(
-                stderr, "\rvisibility %3lld%% (%lld of %lld gates committed, %lld run again)",
-                (long long)percent, (long long)done, (long long)total, (long long)tally.reruns);
-            if (done == total) {
-                std::fputc('\n', stderr);
-            }
+        if (percent == last && done != total) {
+            return;
+        }
+        last = percent;
+        const double elapsed = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        // The time so far, not a guess at the time left: gates differ in cost by orders of
+        // magnitude, and on a real map the first half of them can take a fifth of the time.
+        std::fprintf(stderr,
+                     "\rvisibility %3lld%% (%lld of %lld gates committed, %lld run again), %s",
+                     (long long)percent, (long long)done, (long long)total, (long long)tally.reruns,
+                     MinutesAndSeconds(elapsed).c_str());
+        if (done == total) {
+            std::fputc('\n', stderr);
         }
     };
 }
