@@ -70,7 +70,8 @@ void BspCompiler::ImportPolys(const LevelMesh& level) {
     };
     if (mergeTriangles) {
         LevelMesh merged = level;
-        MergeCoplanarTriangles(merged);
+        MergeCoplanarPolygons(
+            merged, mergeGivenPolygons ? MergeScope::EVERY_POLYGON : MergeScope::TRIANGLES);
         import(merged);
     } else {
         import(level);

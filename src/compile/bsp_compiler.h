@@ -116,8 +116,10 @@ public:
 
     SolidRule solidRule = SolidRule::BEHIND_FACES;
     // Join coplanar triangles that share an edge into convex polygons before the import
-    // (see MergeCoplanarTriangles): meshes from other tools come as triangles.
+    // (see MergeCoplanarPolygons): meshes from other tools come as triangles.
     bool mergeTriangles = false;
+    // With mergeTriangles, join given polygons of more than three corners too.
+    bool mergeGivenPolygons = false;
     // Polygons of groups whose name marks them as detail (see IsDetailName) take no part in
     // the tree: they neither split it nor block a sight line, and are listed in the leaves
     // they lie in (see FilterDetailIntoLeaves).

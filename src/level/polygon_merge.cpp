@@ -20,7 +20,7 @@ struct Piece {
     int32_t group = -1;
     int32_t material = -1;
     bool merged = false;    // taken into another piece
-    bool joinable = false;  // began as a triangle
+    bool joinable = false;  // within the merge's scope
 };
 
 Winding Corners(const LevelMesh& mesh, const std::vector<int32_t>& ring) {
@@ -72,7 +72,7 @@ void RemoveSpikes(std::vector<int32_t>& ring) {
 
 class Merger {
 public:
-    explicit Merger(LevelMesh& mesh) : mesh_(mesh) {
+    Merger(LevelMesh& mesh, MergeScope scope) : mesh_(mesh) {
         for (size_t f = 0; f < mesh.polygons.size(); ++f) {
             const LevelPolygon& polygon = mesh.polygons[f];
             const std::span<const int32_t> ring = mesh.Ring(polygon);
@@ -80,7 +80,7 @@ public:
                                polygon.group,
                                polygon.material,
                                false,
-                               ring.size() == 3});
+                               ring.size() == 3 || scope == MergeScope::EVERY_POLYGON});
             if (pieces_.back().joinable) {
                 IndexEdges(static_cast<int32_t>(f));
             }
@@ -163,8 +163,8 @@ private:
 
 }  // namespace
 
-void MergeCoplanarTriangles(LevelMesh& mesh) {
-    Merger merger(mesh);
+void MergeCoplanarPolygons(LevelMesh& mesh, MergeScope scope) {
+    Merger merger(mesh, scope);
     merger.Run();
     merger.Write();
 }

@@ -224,47 +224,65 @@ TEST(SolidSpaceTest, LeaksAreTracedFromTheInsidePointThroughTheHole) {
 }
 
 // The rules for meshes that keep real levels small: a floor of many triangles joined into
-// one polygon, and a detailed pillar and a thin trim along a wall (detail by its width) that
-// neither split the room nor hide anything, yet are listed in the room's leaf. The sets stay
-// sound against clear segments.
+// one polygon (a floor of quads too, when asked), and a detailed pillar and a thin trim
+// along a wall (detail by its width) that neither split the room nor hide anything, yet are
+// listed in the room's leaf. The sets stay sound against clear segments.
 TEST(MeshRulesTest, MergedFloorsAndDetailKeepTheRoomOneLeaf) {
-    MeshBuilder level;
-    level.Box({-200, 0, -200}, {200, 200, 200}, true, 2);  // the floor comes as triangles
     constexpr int CELLS = 6;
-    for (int i = 0; i < CELLS; ++i) {
-        for (int j = 0; j < CELLS; ++j) {
-            const float x0 = -200.0f + 400.0f * i / CELLS;
-            const float x1 = -200.0f + 400.0f * (i + 1) / CELLS;
-            const float z0 = -200.0f + 400.0f * j / CELLS;
-            const float z1 = -200.0f + 400.0f * (j + 1) / CELLS;
-            level.Polygon({{x0, 0, z0}, {x0, 0, z1}, {x1, 0, z1}});
-            level.Polygon({{x0, 0, z0}, {x1, 0, z1}, {x1, 0, z0}});
+    const auto room = [](bool quads) {
+        MeshBuilder level;
+        level.Box({-200, 0, -200}, {200, 200, 200}, true, 2);  // the floor comes in cells
+        for (int i = 0; i < CELLS; ++i) {
+            for (int j = 0; j < CELLS; ++j) {
+                const float x0 = -200.0f + 400.0f * i / CELLS;
+                const float x1 = -200.0f + 400.0f * (i + 1) / CELLS;
+                const float z0 = -200.0f + 400.0f * j / CELLS;
+                const float z1 = -200.0f + 400.0f * (j + 1) / CELLS;
+                if (quads) {
+                    level.Polygon({{x0, 0, z0}, {x0, 0, z1}, {x1, 0, z1}, {x1, 0, z0}});
+                } else {
+                    level.Polygon({{x0, 0, z0}, {x0, 0, z1}, {x1, 0, z1}});
+                    level.Polygon({{x0, 0, z0}, {x1, 0, z1}, {x1, 0, z0}});
+                }
+            }
         }
+        level.Box({-50, 0, -50}, {50, 120, 50}, false, -1, "detail_pillar");
+        level.Box({192, 100, -200}, {200, 108, 200}, false, -1, "trim");
+        // Positions shared as an exporter shares them, so that neighbours share edges.
+        WeldPositions(level.mesh);
+        return level;
+    };
+    const struct {
+        bool quads;
+        bool mergeGivenPolygons;
+        size_t structural;  // polygons left to build the tree from
+    } floors[] = {{false, false, 6}, {true, false, 5 + CELLS * CELLS}, {true, true, 6}};
+    for (const auto& floor : floors) {
+        BspCompiler compiler;
+        compiler.solidRule = SolidRule::WINDING;
+        compiler.mergeTriangles = true;
+        compiler.mergeGivenPolygons = floor.mergeGivenPolygons;
+        compiler.detailGroups = true;
+        compiler.detailWidth = 16.0f;
+        compiler.ImportPolys(room(floor.quads).mesh);
+        EXPECT_EQ(compiler.buildPolys.size(), floor.structural)
+            << "quads " << floor.quads << ", given polygons merged " << floor.mergeGivenPolygons;
+        EXPECT_EQ(compiler.detailPolys.size(), 12u) << "the pillar's faces and the trim's";
+        if (floor.quads) {
+            continue;
+        }
+        const std::vector<Poly> walls(compiler.buildPolys.begin(), compiler.buildPolys.end());
+        compiler.BuildTree();
+        compiler.BuildPortals();
+        compiler.ComputePvs();
+        ASSERT_EQ(compiler.leaves.size(), 1u) << "the pillar splits nothing";
+        // The room's six polygons, five of the pillar's and three of the trim's: the
+        // pillar's bottom and the trim's back and ends lie on walls facing into solid space,
+        // where no one sees them.
+        EXPECT_EQ(compiler.leaves[0].endPoly - compiler.leaves[0].firstPoly, 14);
+        EXPECT_EQ(compiler.LocateLeaf({0, 60, 0}, 0), 0) << "inside the pillar is the room's leaf";
+        EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty());
     }
-    level.Box({-50, 0, -50}, {50, 120, 50}, false, -1, "detail_pillar");
-    level.Box({192, 100, -200}, {200, 108, 200}, false, -1, "trim");
-    // Positions shared as an exporter shares them, so that neighbours share edges.
-    WeldPositions(level.mesh);
-
-    BspCompiler compiler;
-    compiler.solidRule = SolidRule::WINDING;
-    compiler.mergeTriangles = true;
-    compiler.detailGroups = true;
-    compiler.detailWidth = 16.0f;
-    compiler.ImportPolys(level.mesh);
-    EXPECT_EQ(compiler.buildPolys.size(), 6u) << "five walls and one floor";
-    EXPECT_EQ(compiler.detailPolys.size(), 12u) << "the pillar's faces and the trim's";
-    const std::vector<Poly> walls(compiler.buildPolys.begin(), compiler.buildPolys.end());
-    compiler.BuildTree();
-    compiler.BuildPortals();
-    compiler.ComputePvs();
-    ASSERT_EQ(compiler.leaves.size(), 1u) << "the pillar splits nothing";
-    // The room's six polygons, five of the pillar's and three of the trim's: the pillar's
-    // bottom and the trim's back and ends lie on walls facing into solid space, where no
-    // one sees them.
-    EXPECT_EQ(compiler.leaves[0].endPoly - compiler.leaves[0].firstPoly, 14);
-    EXPECT_EQ(compiler.LocateLeaf({0, 60, 0}, 0), 0) << "inside the pillar is the room's leaf";
-    EXPECT_TRUE(VerifyPvs(compiler, walls, 500, 1, SolidTrust::NOTHING).violations.empty());
 }
 
 // A wall of two faces back to back splits a room into halves, both open. Where its faces

@@ -140,7 +140,8 @@ void Configure(const BspcOptions& options, LevelFormat format, ProcessGroup& gro
             options.solid == "winding" ? SolidRule::WINDING : SolidRule::BEHIND_FACES;
     }
     if (!options.merge.empty()) {
-        compiler.mergeTriangles = options.merge == "on";
+        compiler.mergeTriangles = options.merge != "off";
+        compiler.mergeGivenPolygons = options.merge == "all";
     }
     if (!options.detail.empty()) {
         compiler.detailGroups = options.detail == "on";

@@ -89,9 +89,10 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
         ->check(CLI::IsMember({"rule", "winding"}));
     app.add_option("--merge", o.merge,
                    "join coplanar triangles that share an edge into convex polygons before the "
-                   "tree is built: on (the default for OBJ and glTF) or off (the default for "
-                   "native files)")
-        ->check(CLI::IsMember({"on", "off"}));
+                   "tree is built: on (the default for OBJ and glTF), all (polygons of more "
+                   "than three corners too, for levels whose floors and walls come as many "
+                   "quads) or off (the default for native files)")
+        ->check(CLI::IsMember({"on", "all", "off"}));
     app.add_option("--detail", o.detail,
                    "whether groups named detail* are detail, which neither splits the tree nor "
                    "blocks a sight line: on (the default for OBJ and glTF) or off")
