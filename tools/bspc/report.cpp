@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -148,8 +147,7 @@ VisibilityProgressFn MakeProgress(const BspcOptions& options) {
     if (!show) {
         return {};
     }
-    using SteadyClock = std::chrono::steady_clock;
-    return [last = int64_t{-1}, start = SteadyClock::now()](const VisibilityTally& tally) mutable {
+    return [last = int64_t{-1}, clock = Stopwatch()](const VisibilityTally& tally) mutable {
         const int64_t done = tally.committed;
         const int64_t total = tally.total;
         const int64_t percent = total > 0 ? 100 * done / total : 100;
@@ -157,13 +155,12 @@ VisibilityProgressFn MakeProgress(const BspcOptions& options) {
             return;
         }
         last = percent;
-        const double elapsed = std::chrono::duration<double>(SteadyClock::now() - start).count();
         // The time so far, not a guess at the time left: gates differ in cost by orders of
         // magnitude, and on a real map the first half of them can take a fifth of the time.
         std::fprintf(stderr,
                      "\rvisibility %3lld%% (%lld of %lld gates committed, %lld run again), %s",
                      (long long)percent, (long long)done, (long long)total, (long long)tally.reruns,
-                     MinutesAndSeconds(elapsed).c_str());
+                     MinutesAndSeconds(clock.Seconds()).c_str());
         if (done == total) {
             std::fputc('\n', stderr);
         }
