@@ -177,11 +177,20 @@ void BspCompiler::BuildGates() {
     bsppvs::BuildGates(*this, portals, gates, gateSets, rules);
     clusters = {};
     clusterGraph = {};
-    clusterSizeUsed =
-        clusterSize < 0.0f ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize;
+    if (clusterSize < 0.0f) {
+        SizedClusters sized = GroupLeavesWithinOpenings(
+            *this, gates, WorldBox(polys), CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this),
+            maxClusterOpenings);
+        clusterSizeUsed = sized.size;
+        clusters = std::move(sized.clusters);
+    } else {
+        clusterSizeUsed = clusterSize;
+        if (clusterSizeUsed > 0.0f) {
+            clusters = GroupLeavesByRegion(*this, gates, WorldBox(polys), clusterSizeUsed);
+        }
+    }
     if (clusterSizeUsed > 0.0f) {
         // The leaves' gates stay, with empty sets: they still say which leaves touch.
-        clusters = GroupLeavesByRegion(*this, gates, WorldBox(polys), clusterSizeUsed);
         clusterGraph = BuildClusterGates(gates, clusters);
     }
 }

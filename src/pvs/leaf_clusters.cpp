@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <map>
+#include <numbers>
 #include <utility>
 
 #include "bsp/leaf_cells.h"
@@ -33,9 +34,10 @@ float MedianLeafSize(const BspTree& tree) {
     return *middle;
 }
 
+namespace {
+
 LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& leafGates,
-                                 const Bounds& world, float size) {
-    const std::vector<Bounds> regions = ComputeNodeRegionBounds(tree, world);
+                                 const std::vector<Bounds>& regions, float size) {
     const float half = 0.5f * size;
     // The highest small node above every leaf, -1 for none, handed down from the root.
     std::vector<int32_t> topOfLeaf(tree.leaves.size(), -1);
@@ -85,6 +87,52 @@ LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& l
         clusters.members[cluster].push_back(static_cast<int32_t>(leaf));
     }
     return clusters;
+}
+
+// The ordered pairs of clusters an opening joins: about the number of gates the clusters'
+// visibility pass will have (BuildClusterGates joins the pieces of each into one).
+size_t CountClusterOpenings(const std::vector<Gate>& leafGates, const LeafClusters& clusters) {
+    std::vector<std::pair<int32_t, int32_t>> pairs;
+    for (const Gate& gate : leafGates) {
+        if (gate.sourceLeaf == -1 || gate.targetLeaf == -1) {
+            continue;
+        }
+        const int32_t source = clusters.clusterOf[gate.sourceLeaf];
+        const int32_t target = clusters.clusterOf[gate.targetLeaf];
+        if (source != target) {
+            pairs.emplace_back(source, target);
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return static_cast<size_t>(std::unique(pairs.begin(), pairs.end()) - pairs.begin());
+}
+
+}  // namespace
+
+LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& leafGates,
+                                 const Bounds& world, float size) {
+    return GroupLeavesByRegion(tree, leafGates, ComputeNodeRegionBounds(tree, world), size);
+}
+
+SizedClusters GroupLeavesWithinOpenings(const BspTree& tree, const std::vector<Gate>& leafGates,
+                                        const Bounds& world, float firstSize, size_t maxOpenings) {
+    SizedClusters result;
+    if (firstSize <= 0.0f) {
+        return result;
+    }
+    const std::vector<Bounds> regions = ComputeNodeRegionBounds(tree, world);
+    // Past the world's size every leaf's top is the root: growing further changes nothing.
+    // (Written so that a world box that is not a number ends the search too.)
+    const float largest = 2.0f * Largest(world.halfExtent);
+    result.size = firstSize;
+    for (;;) {
+        result.clusters = GroupLeavesByRegion(tree, leafGates, regions, result.size);
+        if (CountClusterOpenings(leafGates, result.clusters) <= maxOpenings ||
+            !(result.size < largest)) {
+            return result;
+        }
+        result.size *= std::numbers::sqrt2_v<float>;
+    }
 }
 
 namespace {

@@ -29,6 +29,15 @@ namespace bsppvs {
 // larger.
 inline constexpr float CLUSTER_SIZE_PER_MEDIAN_LEAF = 2.0f;
 
+// The most openings between clusters the default size leaves: past it the size grows.
+// The visibility pass's time grows with its gates. On big levels, and on levels whose
+// leaves are mostly chips (many small faceted ornaments, where the median leaf is a chip
+// and clusters of twice its size group almost nothing), the bound keeps the pass to
+// seconds without depending on the level's unit. Measured on the real-level corpus
+// (docs/real-levels.md): 20,000 takes every map under 30 s on one core for sets 0.6%
+// larger on average; 10,000 loosened the sets of the slow maps by a fifth.
+inline constexpr size_t MAX_DEFAULT_CLUSTER_OPENINGS = 20000;
+
 // The median of the largest side of the leaves' boxes; 0 for a tree without leaves.
 float MedianLeafSize(const BspTree& tree);
 
@@ -46,6 +55,19 @@ struct LeafClusters {
 // leaf with no such node above it is a cluster of its own.
 LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& leafGates,
                                  const Bounds& world, float size);
+
+// The size the default starts from, and the clusters it ended with.
+struct SizedClusters {
+    float size = 0.0f;
+    LeafClusters clusters;
+};
+
+// The clusters of the default size: GroupLeavesByRegion from `firstSize`, the size grown by
+// steps of the square root of two (doubling overshoots the bound by up to twice) while
+// more than `maxOpenings` ordered pairs of clusters touch through an opening (about
+// the gates the visibility pass will have). A size of 0 or less gives no clusters.
+SizedClusters GroupLeavesWithinOpenings(const BspTree& tree, const std::vector<Gate>& leafGates,
+                                        const Bounds& world, float firstSize, size_t maxOpenings);
 
 // The gates between clusters, made from the leaves' gates (BuildGates) and numbered in the
 // order of their first pieces, and a tree whose leaves are the clusters with only their

@@ -216,14 +216,17 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
         // Small enough that many gates of every maze give up.
         int64_t maxChains;
         bool dropUnreachable;
+        // With the default size (below 0): few enough that the size must grow.
+        size_t maxOpenings = MAX_DEFAULT_CLUSTER_OPENINGS;
     };
     const Trade trades[] = {
         {800.0f, 0, false}, {0.0f, 20, false}, {800.0f, 20, false},
-        {0.0f, 0, true},    {800.0f, 0, true},
+        {0.0f, 0, true},    {800.0f, 0, true}, {-1.0f, 0, false, 40},
     };
     const auto compile = [](const PlyModel& model, Trade trade, int32_t threads) {
         return levels::CompileWithPvs(model, [&](BspCompiler& compiler) {
             compiler.clusterSize = trade.clusterSize;
+            compiler.maxClusterOpenings = trade.maxOpenings;
             compiler.maxChains = trade.maxChains;
             compiler.dropUnreachable = trade.dropUnreachable;
             compiler.threads = threads;
@@ -258,9 +261,14 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
             const levels::CompiledLevel traded = compile(*model, trade, 1);
             BspCompiler& b = *traded.compiler;
             ASSERT_EQ(a.leaves.size(), b.leaves.size());
-            if (trade.maxChains == 0 && !trade.dropUnreachable) {
+            if (trade.clusterSize > 0.0f && trade.maxChains == 0 && !trade.dropUnreachable) {
                 leaves += b.leaves.size();
                 clusters += b.clusters.Count();
+            }
+            if (trade.clusterSize < 0.0f) {
+                EXPECT_GT(b.clusterSizeUsed, CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(b))
+                    << "the openings bound grows the default size";
+                EXPECT_LE(b.clusterGraph.gates.size(), trade.maxOpenings);
             }
             int64_t grown = 0;
             for (size_t i = 0; i < a.leaves.size(); ++i) {
