@@ -177,18 +177,14 @@ void BspCompiler::BuildGates() {
     bsppvs::BuildGates(*this, portals, gates, gateSets, rules);
     clusters = {};
     clusterGraph = {};
-    if (clusterSize < 0.0f) {
-        SizedClusters sized = GroupLeavesWithinOpenings(
-            *this, gates, WorldBox(polys), CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this),
-            maxClusterOpenings);
-        clusterSizeUsed = sized.size;
-        clusters = std::move(sized.clusters);
-    } else {
-        clusterSizeUsed = clusterSize;
-        if (clusterSizeUsed > 0.0f) {
-            clusters = GroupLeavesByRegion(*this, gates, WorldBox(polys), clusterSizeUsed);
-        }
-    }
+    // A size given outright is kept whatever the openings; the default grows within the bound.
+    const bool byDefault = clusterSize < 0.0f;
+    SizedClusters sized = GroupLeavesWithinOpenings(
+        *this, gates, WorldBox(polys),
+        byDefault ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize,
+        byDefault ? maxClusterOpenings : SIZE_MAX);
+    clusterSizeUsed = sized.size;
+    clusters = std::move(sized.clusters);
     if (clusterSizeUsed > 0.0f) {
         // The leaves' gates stay, with empty sets: they still say which leaves touch.
         clusterGraph = BuildClusterGates(gates, clusters);

@@ -109,11 +109,6 @@ size_t CountClusterOpenings(const std::vector<Gate>& leafGates, const LeafCluste
 
 }  // namespace
 
-LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& leafGates,
-                                 const Bounds& world, float size) {
-    return GroupLeavesByRegion(tree, leafGates, ComputeNodeRegionBounds(tree, world), size);
-}
-
 SizedClusters GroupLeavesWithinOpenings(const BspTree& tree, const std::vector<Gate>& leafGates,
                                         const Bounds& world, float firstSize, size_t maxOpenings) {
     SizedClusters result;

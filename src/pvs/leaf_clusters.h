@@ -50,22 +50,18 @@ struct LeafClusters {
     size_t Count() const { return members.size(); }
 };
 
-// Groups the leaves under the highest node whose region (cut from the world box) fits in a
-// cube of side `size`, and that the leaves' gates (BuildGates) join inside that region; a
-// leaf with no such node above it is a cluster of its own.
-LeafClusters GroupLeavesByRegion(const BspTree& tree, const std::vector<Gate>& leafGates,
-                                 const Bounds& world, float size);
-
-// The size the default starts from, and the clusters it ended with.
+// The size the clusters were made with, and the clusters.
 struct SizedClusters {
     float size = 0.0f;
     LeafClusters clusters;
 };
 
-// The clusters of the default size: GroupLeavesByRegion from `firstSize`, the size grown by
-// steps of the square root of two (doubling overshoots the bound by up to twice) while
-// more than `maxOpenings` ordered pairs of clusters touch through an opening (about
-// the gates the visibility pass will have). A size of 0 or less gives no clusters.
+// Groups the leaves under the highest node whose region (cut from the world box) fits in a
+// cube of side `size`, and that the leaves' gates (BuildGates) join inside that region; a
+// leaf with no such node above it is a cluster of its own. The size starts at `firstSize`
+// and grows by steps of the square root of two (doubling overshoots the bound by up to
+// twice) while more than `maxOpenings` ordered pairs of clusters touch through an opening
+// (about the gates the visibility pass will have). A size of 0 or less gives no clusters.
 SizedClusters GroupLeavesWithinOpenings(const BspTree& tree, const std::vector<Gate>& leafGates,
                                         const Bounds& world, float firstSize, size_t maxOpenings);
 
