@@ -177,12 +177,17 @@ void BspCompiler::BuildGates() {
     bsppvs::BuildGates(*this, portals, gates, gateSets, rules);
     clusters = {};
     clusterGraph = {};
-    // A size given outright is kept whatever the openings; the default grows within the bound.
+    // A size given outright is kept whatever the openings. The default makes none where the
+    // leaves' own openings are few enough for the pass to run on them, and otherwise grows
+    // within the bound.
     const bool byDefault = clusterSize < 0.0f;
-    SizedClusters sized = GroupLeavesWithinOpenings(
-        *this, gates, WorldBox(polys),
-        byDefault ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize,
-        byDefault ? maxClusterOpenings : SIZE_MAX);
+    float firstSize =
+        byDefault ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize;
+    if (byDefault && CountLeafOpenings(gates, leaves.size()) <= maxUnclusteredOpenings) {
+        firstSize = 0.0f;
+    }
+    SizedClusters sized = GroupLeavesWithinOpenings(*this, gates, WorldBox(polys), firstSize,
+                                                    byDefault ? maxClusterOpenings : SIZE_MAX);
     clusterSizeUsed = sized.size;
     clusters = std::move(sized.clusters);
     if (clusterSizeUsed > 0.0f) {

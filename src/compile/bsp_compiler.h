@@ -100,11 +100,13 @@ public:
 
     // Leaves under a node whose region fits in a cube of this side share one set (see
     // leaf_clusters.h): the visibility pass runs on far fewer, larger openings, and the sets
-    // grow. 0, the default, gives every leaf a set of its own; below 0 picks the size from
+    // grow. 0, the default, gives every leaf a set of its own; below 0 makes none when at
+    // most maxUnclusteredOpenings openings join leaves, and otherwise picks the size from
     // the level's leaves (CLUSTER_SIZE_PER_MEDIAN_LEAF), grown until at most
     // maxClusterOpenings openings join clusters.
     float clusterSize = 0.0f;
     size_t maxClusterOpenings = MAX_DEFAULT_CLUSTER_OPENINGS;
+    size_t maxUnclusteredOpenings = MAX_UNCLUSTERED_OPENINGS;
     // The size the clusters were made with (BuildGates); 0 when there are none.
     float clusterSizeUsed = 0.0f;
     // With clusterSize > 0, set by BuildGates: the clusters and the gates between them,

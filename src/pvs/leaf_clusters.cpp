@@ -109,6 +109,14 @@ size_t CountClusterOpenings(const std::vector<Gate>& leafGates, const LeafCluste
 
 }  // namespace
 
+size_t CountLeafOpenings(const std::vector<Gate>& leafGates, size_t leafCount) {
+    LeafClusters own;
+    for (size_t leaf = 0; leaf < leafCount; ++leaf) {
+        own.clusterOf.push_back(static_cast<int32_t>(leaf));
+    }
+    return CountClusterOpenings(leafGates, own);
+}
+
 SizedClusters GroupLeavesWithinOpenings(const BspTree& tree, const std::vector<Gate>& leafGates,
                                         const Bounds& world, float firstSize, size_t maxOpenings) {
     SizedClusters result;

@@ -38,6 +38,14 @@ inline constexpr float CLUSTER_SIZE_PER_MEDIAN_LEAF = 2.0f;
 // larger on average; 10,000 loosened the sets of the slow maps by a fifth.
 inline constexpr size_t MAX_DEFAULT_CLUSTER_OPENINGS = 20000;
 
+// The most openings between leaves a level may have for the default to make no clusters:
+// clusters only trade tightness for time, and a pass over this many of the leaves' own
+// openings takes seconds. Measured on the real-level corpus (docs/real-levels.md): the 27
+// maps within 12,000 compile in 8 s or less on one core without clusters, with sets up to a
+// fifth tighter; a pass over leaves costs more per opening than one over clusters (its
+// chains cross more gates), so this is below the clusters' own bound.
+inline constexpr size_t MAX_UNCLUSTERED_OPENINGS = 12000;
+
 // The median of the largest side of the leaves' boxes; 0 for a tree without leaves.
 float MedianLeafSize(const BspTree& tree);
 
@@ -55,6 +63,10 @@ struct SizedClusters {
     float size = 0.0f;
     LeafClusters clusters;
 };
+
+// The ordered pairs of leaves an opening joins: the gates a visibility pass over the leaves
+// themselves runs on, but for pieces of one opening.
+size_t CountLeafOpenings(const std::vector<Gate>& leafGates, size_t leafCount);
 
 // Groups the leaves under the highest node whose region (cut from the world box) fits in a
 // cube of side `size`, and that the leaves' gates (BuildGates) join inside that region; a

@@ -218,15 +218,23 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
         bool dropUnreachable;
         // With the default size (below 0): few enough that the size must grow.
         size_t maxOpenings = MAX_DEFAULT_CLUSTER_OPENINGS;
+        // With the default size: enough that the leaves need no clusters at all.
+        size_t maxUnclustered = 0;
     };
     const Trade trades[] = {
-        {800.0f, 0, false}, {0.0f, 20, false}, {800.0f, 20, false},
-        {0.0f, 0, true},    {800.0f, 0, true}, {-1.0f, 0, false, 40},
+        {800.0f, 0, false},
+        {0.0f, 20, false},
+        {800.0f, 20, false},
+        {0.0f, 0, true},
+        {800.0f, 0, true},
+        {-1.0f, 0, false, 40},
+        {-1.0f, 0, false, 40, SIZE_MAX},
     };
     const auto compile = [](const PlyModel& model, Trade trade, int32_t threads) {
         return levels::CompileWithPvs(model, [&](BspCompiler& compiler) {
             compiler.clusterSize = trade.clusterSize;
             compiler.maxClusterOpenings = trade.maxOpenings;
+            compiler.maxUnclusteredOpenings = trade.maxUnclustered;
             compiler.maxChains = trade.maxChains;
             compiler.dropUnreachable = trade.dropUnreachable;
             compiler.threads = threads;
@@ -265,10 +273,12 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
                 leaves += b.leaves.size();
                 clusters += b.clusters.Count();
             }
-            if (trade.clusterSize < 0.0f) {
+            if (trade.clusterSize < 0.0f && trade.maxUnclustered == 0) {
                 EXPECT_GT(b.clusterSizeUsed, CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(b))
                     << "the openings bound grows the default size";
                 EXPECT_LE(b.clusterGraph.gates.size(), trade.maxOpenings);
+            } else if (trade.clusterSize < 0.0f) {
+                EXPECT_EQ(b.clusters.Count(), 0u) << "few enough openings need no clusters";
             }
             int64_t grown = 0;
             for (size_t i = 0; i < a.leaves.size(); ++i) {
@@ -290,6 +300,9 @@ TEST(MazePvsTest, ShortcutsKeepTheSetsSound) {
             }
             if (trade.clusterSize == 0.0f) {
                 grownByLimit += grown;
+            }
+            if (trade.maxUnclustered != 0) {
+                EXPECT_EQ(grown, 0) << "without clusters the sets are the leaves' own";
             }
             const int64_t segments = levels::SANITIZED ? 5000 : 20000;
             const VerifyResult result = VerifyPvs(b, traded.walls, segments, 1);

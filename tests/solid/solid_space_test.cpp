@@ -220,7 +220,9 @@ TEST(SolidSpaceTest, LeaksAreTracedFromTheInsidePointThroughTheHole) {
     const int32_t first = twoRooms.LocateLeaf({-100, 50, 0}, 0);
     const int32_t second = twoRooms.LocateLeaf({1700, 100, 0}, 0);
     ASSERT_TRUE(first >= 0 && second >= 0);
-    EXPECT_NE(twoRooms.leaves[first].pvs[second], 0);
+    // No plane parts the two holes, so one leaf may hold both points: a leaf is drawn with
+    // its set, not listed in it.
+    EXPECT_TRUE(first == second || twoRooms.leaves[first].pvs[second] != 0);
 }
 
 // The rules for meshes that keep real levels small: a floor of many triangles joined into

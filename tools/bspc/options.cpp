@@ -54,8 +54,9 @@ void AddCompileOptions(CLI::App& app, BspcOptions& o, std::vector<std::string>& 
     app.add_option("--cluster-size", o.clusterSize,
                    "leaves under a node whose region fits in a cube of side S share one set: "
                    "much faster on big levels, larger sets; 0 gives every leaf its own (the "
-                   "default for native files); for OBJ and glTF the default is twice the "
-                   "median leaf size, grown until at most 20000 openings join clusters")
+                   "default for native files); for OBJ and glTF the default is 0 when at most "
+                   "12000 openings join leaves, else twice the median leaf size, grown until "
+                   "at most 20000 openings join clusters")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--max-chains", o.maxChains,
                    "chains one gate's recursion may follow, shared out among the ways on; a "
