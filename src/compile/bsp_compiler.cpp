@@ -181,10 +181,11 @@ void BspCompiler::BuildGates() {
     // leaves' own openings are few enough for the pass to run on them, and otherwise grows
     // within the bound.
     const bool byDefault = clusterSize < 0.0f;
-    float firstSize =
-        byDefault ? CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this) : clusterSize;
-    if (byDefault && CountLeafOpenings(gates, leaves.size()) <= maxUnclusteredOpenings) {
-        firstSize = 0.0f;
+    float firstSize = clusterSize;
+    if (byDefault) {
+        firstSize = CountLeafOpenings(gates, leaves.size()) <= maxUnclusteredOpenings
+                        ? 0.0f
+                        : CLUSTER_SIZE_PER_MEDIAN_LEAF * MedianLeafSize(*this);
     }
     SizedClusters sized = GroupLeavesWithinOpenings(*this, gates, WorldBox(polys), firstSize,
                                                     byDefault ? maxClusterOpenings : SIZE_MAX);
